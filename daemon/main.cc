@@ -1,0 +1,52 @@
+// quorvel: one synchronisation cycle of the CDN whitelist per start.
+
+#include <syslog.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "daemon/log_open.h"
+#include "daemon/mkdir_recursive.h"
+#include "daemon/pidfile.h"
+#include "daemon/run_context.h"
+#include "daemon/signals.h"
+#include "lib/log_verbose.h"
+#include "sync/paths.h"
+#include "sync/whitelist_sync.h"
+
+volatile sig_atomic_t log_verbose = 0;
+
+namespace {
+
+constexpr char IDENT[] = "quorvel";
+
+// Decimal 600 (octal 1130), as the platform has always created the
+// directory; the umask applies on top.
+constexpr mode_t WHITELIST_DIR_MODE = 600;
+
+run_context *context = nullptr;
+
+}  // namespace
+
+int main(int, char **) {
+  // The signal handler ends the process without flushing stdio: every line
+  // must have left the buffer by then.
+  setvbuf(stdout, nullptr, _IOLBF, 0);
+
+  (void)pidfile_lock(PID_FILE);
+  log_open(IDENT);
+
+  context = static_cast<run_context *>(calloc(1, sizeof *context));
+  if (context == nullptr) return -1;
+
+  signals_install();
+
+  if (mkdir_recursive(WHITELIST_DIR, WHITELIST_DIR_MODE) != 0) {
+    syslog(LOG_WARNING, "config init config dir, exit.");
+  } else {
+    (void)whitelist_sync(&context->cdn_state);
+  }
+
+  syslog(LOG_WARNING, "%s exit.\n", IDENT);
+  return 0;
+}

@@ -1,0 +1,18 @@
+// Writing syslog lines from inside a signal handler.
+//
+// syslog() may allocate and takes a lock, so a handler must not call it.
+// This writer uses only async-signal-safe calls: it formats the line by
+// hand into a stack buffer and sends it as one datagram to the system
+// logger's socket, in the same form as the C library's syslog() (priority,
+// local time stamp, identity, pid, text).
+#pragma once
+
+// Opens the datagram socket and takes note of the identity and the local
+// time zone's offset. Called once, before any handler is installed; a
+// failure leaves the writer silent.
+void signal_log_prepare(const char *ident);
+
+// Sends "<priority>Mmm dd hh:mm:ss ident[pid]: " followed by the given
+// pieces of text and, when number is not negative, its decimal digits
+// between the first and the second piece. Async-signal-safe.
+void signal_log_write(int priority, const char *before, int number, const char *after);

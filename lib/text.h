@@ -1,0 +1,19 @@
+// Small searches and tests over NUL-terminated texts.
+//
+// Character classes are those of the POSIX locale: plain ASCII, and bytes
+// 0x80 to 0xFF belong to no class.
+#pragma once
+
+#include <cstddef>
+
+// Start of the last occurrence of needle in text (overlapping occurrences
+// count), or null when there is none or an argument is null or empty.
+const char *str_find_last(const char *text, const char *needle);
+
+// 0 when every byte of text lies in 0x20 to 0x7E, -1 at the first that
+// does not. The empty text yields 0.
+[[nodiscard]] int str_printable(const char *text);
+
+// The first of the first count bytes of data that differs from ch, or
+// data + count when there is none.
+const char *str_skip_char(const char *data, size_t count, char ch);

@@ -1,0 +1,73 @@
+#include "sync/ipset_apply.h"
+
+#include <syslog.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "lib/cmd_run.h"
+
+namespace {
+constexpr size_t IPSET_COMMAND_SIZE = 128;
+}
+
+int str_only_chars(const char *text, const char *allowed) {
+  if (text == nullptr || allowed == nullptr) return -1;
+  for (const char *p = text; *p != '\0'; ++p) {
+    if (strchr(allowed, *p) == nullptr) return -1;
+  }
+  return 0;
+}
+
+void ipset_flush(const char *set) {
+  syslog(LOG_INFO, "stat_points_none ========== ipset_flush: %s time: %ld\n", set,
+         static_cast<long>(time(nullptr)));
+  char command[IPSET_COMMAND_SIZE] = {};
+  snprintf(command, sizeof command, "ipset flush %s", set);
+  (void)!system(command);
+}
+
+int ipset_ips_add(const char *set, json_object *list) {
+  syslog(LOG_INFO, "stat_points_none ========== ipset_ips_add: %s time: %ld\n", set,
+         static_cast<long>(time(nullptr)));
+  if (list == nullptr || set == nullptr) {
+    syslog(LOG_WARNING, "ip list is NULL.\n");
+    return -1;
+  }
+  int result = 0;
+  if (!json_object_is_type(list, json_type_array)) {
+    syslog(LOG_WARNING, "ip list not array.\n");
+    result = -3;
+  } else {
+    for (size_t index = 0; index < json_object_array_length(list); ++index) {
+      json_object *element = json_object_array_get_idx(list, index);
+      if (element == nullptr) {
+        syslog(LOG_WARNING, "rule url(index %d not get):%s\n", static_cast<int>(index),
+               json_object_get_string(list));
+        result = -4;
+        break;
+      }
+      const char *text = json_object_get_string(element);
+      if (text == nullptr) {
+        syslog(LOG_WARNING, "rule url(index %d not get):%s\n", static_cast<int>(index),
+               json_object_get_string(list));
+        result = -5;
+        break;
+      }
+      char command[IPSET_COMMAND_SIZE] = {};
+      int length = snprintf(command, sizeof command, "ipset add %s %s", set, text);
+      // A cut command would add another address than the one listed.
+      if (str_only_chars(text, IPSET_ADDRESS_CHARS) != 0 || length < 0 ||
+          static_cast<size_t>(length) >= sizeof command) {
+        syslog(LOG_WARNING, "ip invalid %s\n", text);
+        continue;
+      }
+      printf("cmd:  %s\n", command);
+      (void)cmd_run(command);
+    }
+  }
+  syslog(LOG_WARNING, "ip list end %d\n", result);
+  return result;
+}

@@ -1,0 +1,21 @@
+// Emptying and filling a kernel IP set through the ipset command.
+#pragma once
+
+#include <json-c/json.h>
+
+// The characters a whitelist address may hold: digits, full stop, slash.
+inline constexpr char IPSET_ADDRESS_CHARS[] = "1234567890./";
+
+// Runs "ipset flush <set>" through system(); the outcome is not examined.
+void ipset_flush(const char *set);
+
+// Runs "ipset add <set> <address>" for each element of the JSON array list
+// whose text form holds only IPSET_ADDRESS_CHARS; other elements are
+// skipped with a log line, refused adds do not stop the loop. Returns 0, -1
+// for a null list or set, -3 when list is not an array, -4 for a JSON null
+// element, -5 for an element without a text form.
+[[nodiscard]] int ipset_ips_add(const char *set, json_object *list);
+
+// 0 when every character of text occurs in allowed (also for the empty
+// text), -1 at the first that does not.
+[[nodiscard]] int str_only_chars(const char *text, const char *allowed);

@@ -1,0 +1,9 @@
+// Where the synchronisation cycle keeps its files.
+#pragma once
+
+inline constexpr char WHITELIST_DIR[] = "/etc/.quorvel";
+inline constexpr char WHITELIST_FILE[] = "/etc/.quorvel/cdn_whitelist";
+inline constexpr char TIMESTAMP_FILE[] = "/etc/.quorvel/cdn_white_timestamp";
+
+// The kernel IP set that holds the whitelist; it must already exist.
+inline constexpr char WHITELIST_SET[] = "cdnwhite";

@@ -1,0 +1,139 @@
+#include "sync/whitelist_sync.h"
+
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "lib/cmd_run.h"
+#include "lib/log_verbose.h"
+#include "sync/documents.h"
+#include "sync/paths.h"
+#include "sync/stamp_quote.h"
+#include "sync/whitelist_load.h"
+
+namespace {
+
+#define REQUEST_FORMAT \
+  "zentix --method rule_fetch --params /utils/get_ks_cdn_wl '{\"updateTime\":\"%s\",}' > %s"
+#define STORE_FORMAT "echo '{\"updateTime\":\"%s\"}' > %s"
+
+// Command lines of a plain stamp need at most 256 bytes; the buffer also
+// takes the longest quoted stamp, so that no command is ever cut short.
+constexpr size_t COMMAND_SIZE = 512;
+static_assert(sizeof(REQUEST_FORMAT) - 4 + sizeof WHITELIST_FILE + STAMP_QUOTED_SIZE <=
+              COMMAND_SIZE);
+static_assert(sizeof(STORE_FORMAT) - 4 + sizeof TIMESTAMP_FILE + STAMP_QUOTED_SIZE <= COMMAND_SIZE);
+
+constexpr size_t STAMP_SIZE = 64;
+
+// True when the formatter's result fits the command buffer whole.
+bool fits(int length) {
+  return length >= 0 && static_cast<size_t>(length) < COMMAND_SIZE;
+}
+
+enum class command_kind { request, store };
+
+// The agent request (with the stored stamp) or the echo command that
+// stores a stamp. false when it cannot be made whole; the buffer then holds
+// the empty text, so that no cut command is ever run.
+bool command_format(char (&command)[COMMAND_SIZE], command_kind kind, const char *stamp) {
+  char quoted[STAMP_QUOTED_SIZE];
+  memset(command, 0, sizeof command);
+  int length = -1;
+  if (stamp_quote(stamp, quoted, sizeof quoted) == 0)
+    length = kind == command_kind::request
+                 ? snprintf(command, sizeof command, REQUEST_FORMAT, quoted, WHITELIST_FILE)
+                 : snprintf(command, sizeof command, STORE_FORMAT, quoted, TIMESTAMP_FILE);
+  if (!fits(length)) {
+    command[0] = '\0';
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void cdn_state_disable(cdn_state *state) {
+  if (state != nullptr) state->enabled = 0;
+}
+
+int random_below(int bound) {
+  if (bound <= 0) return 0;
+  srand(static_cast<unsigned>(time(nullptr)));
+  return rand() % bound;
+}
+
+int whitelist_fetch(cdn_state *state) {
+  char command[COMMAND_SIZE] = {};
+  char stamp[STAMP_SIZE] = {};
+  memset(state->timestamp, 0, sizeof state->timestamp);
+
+  if (timestamp_file_read(TIMESTAMP_FILE, state->timestamp, sizeof state->timestamp) != 0) {
+    syslog(LOG_WARNING, "cant get local cdn white timestamp\n");
+    puts("cant get local cdn white timestamp");
+  }
+  printf("local cdn->timestamp:  (%s)\n", state->timestamp);
+
+  if (!command_format(command, command_kind::request, state->timestamp)) {
+    syslog(LOG_WARNING, "cdn white timestamp cannot be quoted.\n");
+    return -1;
+  }
+  printf("cmd:  %s\n", command);
+
+  int status = cmd_run(command);
+  if (status != 0) {
+    syslog(LOG_INFO, "stat_points_none kr_lrconf_fail=%d", status);
+    syslog(LOG_WARNING, "get config by zentix fail: %d", status);
+    return -1;
+  }
+
+  int32_t enabled = 0;
+  if (response_summary_read(WHITELIST_FILE, &enabled, stamp, sizeof stamp) != 0) {
+    syslog(LOG_WARNING, "server respones parse error.\n");
+    return -1;
+  }
+  if (log_verbose)
+    syslog(LOG_INFO, "server response enabled:%d timestamp:%s.\n", static_cast<int>(enabled),
+           stamp);
+  printf("server response enabled:%d timestamp:%s\n", static_cast<int>(enabled), stamp);
+
+  if (!enabled) {
+    syslog(LOG_WARNING, "config not enable.\n");
+    memcpy(state->timestamp, stamp, sizeof stamp);
+    cdn_state_disable(state);
+    return 0;
+  }
+  state->enabled = 1;
+  syslog(LOG_WARNING, "t1:%s\nt2:%s\n", state->timestamp, stamp);
+
+  if (strcmp(state->timestamp, stamp) == 0) {
+    syslog(LOG_WARNING, "config not change\n");
+    puts("tmestamp equal config not change");
+    return 0;
+  }
+  // A failed load keeps the stored stamp, so the next run loads again.
+  if (whitelist_load(WHITELIST_FILE, state) != 0) return 0;
+
+  memcpy(state->timestamp, stamp, sizeof stamp);
+  if (!command_format(command, command_kind::store, stamp)) {
+    syslog(LOG_WARNING, "cdn white timestamp cannot be quoted.\n");
+    return 0;
+  }
+  printf("cmd:  %s\n", command);
+  (void)cmd_run(command);
+  return 0;
+}
+
+int whitelist_sync(cdn_state *state) {
+  int result = whitelist_fetch(state);
+  if (result != 0) syslog(LOG_WARNING, "config init remote error, exit.\n");
+  unlink(WHITELIST_FILE);
+  state->next_delay = random_below(1800) + 1800;
+  if (log_verbose) syslog(LOG_INFO, "NEXT CONFIG GET AFTER %d seconds \n", state->next_delay);
+  state->last_fetch = static_cast<int32_t>(time(nullptr));
+  return result;
+}

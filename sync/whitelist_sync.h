@@ -1,0 +1,20 @@
+// The synchronisation cycle: fetch the whitelist through the agent tool,
+// compare its stamp with the stored one, load a changed enabled list into
+// the kernel set and store its stamp.
+#pragma once
+
+#include "sync/cdn_state.h"
+
+// One full cycle on state (not null): a fetch pass, removal of the answer
+// file, the next delay drawn and the time recorded. Returns the pass's
+// result (0 or -1).
+int whitelist_sync(cdn_state *state);
+
+// One fetch-compare-apply pass. 0 when it ended normally (also for a
+// disabled list, an unchanged stamp or a failed load), -1 when the agent
+// tool failed or its answer cannot be read.
+[[nodiscard]] int whitelist_fetch(cdn_state *state);
+
+// Seeds rand() with the current time and returns the next value modulo
+// bound (which must be positive).
+[[nodiscard]] int random_below(int bound);

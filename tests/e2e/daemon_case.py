@@ -1,0 +1,52 @@
+"""Common ground of the daemon's end-to-end tests: a fresh sandbox per
+test and the exact texts the daemon writes."""
+
+import unittest
+
+from sandbox import DAEMON, Sandbox, whitelist  # noqa: F401  (re-exported for the tests)
+
+WARNING, INFO, DEBUG = 4, 6, 7
+WHITELIST_FILE = "/etc/.quorvel/cdn_whitelist"
+TIMESTAMP_FILE = "/etc/.quorvel/cdn_white_timestamp"
+PID_FILE = "/tmp/quorvel.pid"
+
+
+def request_line(stamp):
+    return ("cmd:  zentix --method rule_fetch --params /utils/get_ks_cdn_wl "
+            f"'{{\"updateTime\":\"{stamp}\",}}' > {WHITELIST_FILE}\n")
+
+
+def store_line(stamp):
+    return f"cmd:  echo '{{\"updateTime\":\"{stamp}\"}}' > {TIMESTAMP_FILE}\n"
+
+
+class DaemonTestCase(unittest.TestCase):
+    maxDiff = None
+
+    def setUp(self):
+        self.sb = Sandbox()
+        self.addCleanup(self.sb.close)
+
+    def store_stamp(self, stamp):
+        """Leaves the timestamp file as an earlier run would have."""
+        self.sb.sh("mkdir -p /etc/.quorvel")
+        self.sb.write(TIMESTAMP_FILE, f'{{"updateTime":"{stamp}"}}\n')
+
+    def assertSyslog(self, result, expected):
+        """The run's syslog lines are exactly expected: (priority, text)
+        pairs, where a text ending in '*' matches any text of that start."""
+        got = [(m.priority, m.text) for m in result.syslog]
+        self.assertEqual(len(got), len(expected), "\n".join(map(repr, got)))
+        for (priority, text), (want_priority, want) in zip(got, expected):
+            if want.endswith("*"):
+                self.assertTrue(text.startswith(want[:-1]), (text, want))
+            else:
+                self.assertEqual(text, want)
+            self.assertEqual(priority, want_priority, text)
+
+    def assertOneRunIdentity(self, result):
+        """Every line came from one process of the identity quorvel."""
+        self.assertTrue(result.syslog)
+        for message in result.syslog:
+            self.assertEqual(message.ident, "quorvel", message.raw)
+        self.assertEqual(len({m.pid for m in result.syslog}), 1, [m.raw for m in result.syslog])

@@ -1,0 +1,175 @@
+"""The first process of a quorvel sandbox.
+
+Started by sandbox.py under `unshare -m -n -p --fork`, it is process 1 of
+a private pid namespace, inside private mount and network namespaces. It
+lays the stage the daemon expects on a router, without touching the host:
+
+- /etc is an overlay over the host's /etc, with its writable layer in the
+  sandbox's state directory;
+- /tmp is a fresh tmpfs (so /tmp/quorvel.pid is the sandbox's own);
+- /dev is a fresh tmpfs holding only a few device nodes and a syslog
+  receiver bound at /dev/log;
+- the network namespace holds loopback and a real kernel IP set.
+
+Then it serves requests from the test, one JSON object per line on
+standard input, answering one JSON object per line on standard output.
+"""
+
+import base64
+import json
+import os
+import signal
+import socket
+import subprocess
+import sys
+import threading
+import time
+
+STATE = sys.argv[1]
+SETS = json.loads(sys.argv[2]) if len(sys.argv) > 2 else ["cdnwhite"]
+
+
+def sh(command):
+    subprocess.run(command, shell=True, check=True)
+
+
+def stage():
+    upper, work = os.path.join(STATE, "etc-upper"), os.path.join(STATE, "etc-work")
+    os.makedirs(upper, exist_ok=True)
+    os.makedirs(work, exist_ok=True)
+    sh(f"mount -t overlay overlay -o lowerdir=/etc,upperdir={upper},workdir={work} /etc")
+    sh("mount -t tmpfs -o mode=1777 tmpfs /tmp")
+    devroot = os.path.join(STATE, "dev")
+    os.makedirs(devroot, exist_ok=True)
+    sh(f"mount -t tmpfs -o mode=755 tmpfs {devroot}")
+    for node in ("null", "zero", "full", "random", "urandom", "tty"):
+        path = os.path.join(devroot, node)
+        open(path, "w").close()
+        sh(f"mount --bind /dev/{node} {path}")
+    for name, target in (("fd", "/proc/self/fd"), ("stdin", "/proc/self/fd/0"),
+                         ("stdout", "/proc/self/fd/1"), ("stderr", "/proc/self/fd/2")):
+        os.symlink(target, os.path.join(devroot, name))
+    os.mkdir(os.path.join(devroot, "shm"))
+    sh(f"mount --move {devroot} /dev")
+    sh("ip link set lo up")
+    for name in SETS:
+        sh(f"ipset create {name} hash:net")
+
+
+class SyslogReceiver(threading.Thread):
+    """Keeps every datagram sent to /dev/log."""
+
+    def __init__(self):
+        super().__init__(daemon=True)
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.sock.bind("/dev/log")
+        os.chmod("/dev/log", 0o666)
+        self.lock = threading.Lock()
+        self.messages = []
+
+    def run(self):
+        while True:
+            data = self.sock.recv(1 << 20)
+            with self.lock:
+                self.messages.append(data)
+
+    def take(self):
+        with self.lock:
+            taken, self.messages = self.messages, []
+        return taken
+
+
+def main():
+    stage()
+    receiver = SyslogReceiver()
+    receiver.start()
+    children = {}
+    outputs = {}
+    out = sys.stdout
+    out.write(json.dumps({"ready": os.getpid()}) + "\n")
+    out.flush()
+    for line in sys.stdin:
+        request = json.loads(line)
+        op = request["op"]
+        reply = {}
+        try:
+            if op == "start":
+                # Output goes to files, not pipes: a child that the process
+                # leaves behind may hold them open long after it ended.
+                number = len(outputs)
+                out_path = os.path.join(STATE, f"out-{number}")
+                err_path = os.path.join(STATE, f"err-{number}")
+                stdin = base64.b64decode(request.get("stdin", ""))
+                with open(out_path, "wb") as out_file, open(err_path, "wb") as err_file:
+                    stdout = out_file.fileno()
+                    if request.get("broken_stdout"):
+                        # A pipe whose reading end is already closed.
+                        reader, stdout = os.pipe()
+                        os.close(reader)
+                    child = subprocess.Popen(request["argv"], env=request.get("env"),
+                                             cwd=request.get("cwd", "/"),
+                                             stdin=subprocess.PIPE if stdin else subprocess.DEVNULL,
+                                             stdout=stdout, stderr=err_file)
+                    if stdout != out_file.fileno():
+                        os.close(stdout)
+                children[child.pid] = child
+                outputs[child.pid] = (out_path, err_path)
+                if stdin:
+                    child.stdin.write(stdin)
+                    child.stdin.close()
+                reply = {"pid": child.pid}
+            elif op == "signal":
+                os.kill(request["pid"], request["signal"])
+            elif op == "wait":
+                child = children.pop(request["pid"])
+                try:
+                    child.wait(timeout=request.get("timeout", 60))
+                except subprocess.TimeoutExpired:
+                    child.kill()
+                    child.wait()
+                    reply["timed_out"] = True
+                out_path, err_path = outputs[request["pid"]]
+                with open(out_path, "rb") as f:
+                    stdout = f.read()
+                with open(err_path, "rb") as f:
+                    stderr = f.read()
+                reply.update({"status": child.returncode,
+                              "stdout": base64.b64encode(stdout).decode(),
+                              "stderr": base64.b64encode(stderr).decode()})
+            elif op == "syslog":
+                # Give datagrams already sent a moment to be read.
+                time.sleep(request.get("settle", 0.05))
+                reply = {"messages": [base64.b64encode(m).decode() for m in receiver.take()]}
+            elif op == "read":
+                try:
+                    with open(request["path"], "rb") as f:
+                        reply = {"data": base64.b64encode(f.read()).decode()}
+                except OSError as error:
+                    reply = {"error": error.strerror}
+            elif op == "write":
+                with open(request["path"], "wb") as f:
+                    f.write(base64.b64decode(request["data"]))
+                os.chmod(request["path"], request.get("mode", 0o644))
+            elif op == "stat":
+                try:
+                    info = os.lstat(request["path"])
+                    reply = {"mode": info.st_mode}
+                except OSError as error:
+                    reply = {"error": error.strerror}
+            elif op == "quit":
+                out.write(json.dumps({}) + "\n")
+                out.flush()
+                return
+            else:
+                reply = {"error": "unknown op " + op}
+        except Exception as error:  # reported to the test, which fails
+            reply = {"error": repr(error)}
+        out.write(json.dumps(reply) + "\n")
+        out.flush()
+
+
+if __name__ == "__main__":
+    # Orphans of the namespace (an agent left behind by a daemon that was
+    # ended) become ours; they are ended with the namespace.
+    signal.signal(signal.SIGCHLD, signal.SIG_DFL)
+    main()

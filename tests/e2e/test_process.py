@@ -1,0 +1,228 @@
+"""The process frame of the real daemon: working directory, pid file,
+signals and exit, end to end."""
+
+import os
+import re
+import signal
+import stat
+import time
+import unittest
+
+from daemon_case import (DAEMON, DaemonTestCase, INFO, PID_FILE, WARNING, WHITELIST_FILE,
+                         whitelist)
+
+REFUSED = "There's already a service running.\n"
+
+
+class WorkingDirectory(DaemonTestCase):
+    def test_created_once_with_decimal_600(self):
+        self.assertIsNone(self.sb.mode("/etc/.quorvel"))
+        self.sb.agent(whitelist("2"))
+        self.assertEqual(self.sb.run().status, 0)
+        mode = self.sb.mode("/etc/.quorvel")
+        self.assertTrue(stat.S_ISDIR(mode))
+        # 600 decimal is octal 1130; the sandbox's umask 022 takes 020 away.
+        self.assertEqual(stat.S_IMODE(mode), 0o1130 & ~0o022)
+
+    def test_a_plain_file_in_its_place_is_accepted(self):
+        self.sb.write("/etc/.quorvel", "not a directory")
+        self.sb.agent(whitelist("2"))
+        result = self.sb.run()
+        self.assertEqual(result.status, 0)
+        # The file operations below it fail as the cycle describes.
+        self.assertEqual(result.texts(WARNING)[0], "white_timestamp file lost.\n")
+        self.assertIn("get config by zentix fail: 2", result.texts(WARNING))
+        self.assertEqual(result.texts(WARNING)[-1], "quorvel exit.\n")
+        self.assertEqual(self.sb.read("/etc/.quorvel"), b"not a directory")
+
+    def test_directory_that_cannot_be_made(self):
+        self.sb.sh("mount -o remount,ro /etc")
+        self.sb.agent(whitelist("2"))
+        result = self.sb.run()
+        self.assertEqual(result.status, 0)
+        self.assertSyslog(result, [(WARNING, "config init config dir, exit."),
+                                   (WARNING, "quorvel exit.\n")])
+        self.assertEqual(result.stdout, "")
+        self.assertEqual(self.sb.agent_calls(), [])
+
+
+class PidFile(DaemonTestCase):
+    def run_with_pid_text(self, text):
+        self.sb.write(PID_FILE, text)
+        self.sb.agent(whitelist("2"))
+        return self.sb.run()
+
+    def assertRefused(self, result):
+        self.assertEqual(result.status, 1)
+        self.assertEqual(result.stdout, REFUSED)
+        self.assertEqual(result.syslog, [])
+        self.assertEqual(self.sb.agent_calls(), [])
+
+    def assertWentOn(self, result):
+        self.assertEqual(result.status, 0, result.stdout)
+        self.assertEqual(result.texts(WARNING)[-1], "quorvel exit.\n")
+        pid = result.syslog[-1].pid
+        self.assertEqual(self.sb.read(PID_FILE), f"{pid}\n".encode())
+
+    def test_written_with_the_pid_and_mode_0640(self):
+        self.sb.agent(whitelist("2"))
+        result = self.sb.run()
+        self.assertWentOn(result)
+        self.assertEqual(stat.S_IMODE(self.sb.mode(PID_FILE)), 0o640)
+
+    def test_texts_that_name_no_other_process(self):
+        for text in ["0", "not a number", "", "0000000000000009999999"]:
+            with self.subTest(text=text):
+                self.assertWentOn(self.run_with_pid_text(text))
+
+    def test_a_stale_pid_is_replaced(self):
+        self.assertWentOn(self.run_with_pid_text("99999\n"))
+
+    def test_own_pid_counts_as_a_restart(self):
+        self.sb.write(PID_FILE, "")
+        self.sb.agent(whitelist("2"))
+        result = self.sb.run(["/bin/sh", "-c", f"echo $$ > {PID_FILE}; exec {DAEMON}"])
+        self.assertWentOn(result)
+
+    def test_a_live_process_refuses_the_start(self):
+        # Process 1 of the sandbox is alive.
+        self.assertRefused(self.run_with_pid_text("1\n"))
+        self.assertEqual(self.sb.read(PID_FILE), b"1\n")
+
+    def test_only_fifteen_bytes_are_read(self):
+        # The first 15 characters name process 1; all of them would not.
+        self.assertRefused(self.run_with_pid_text("0" * 14 + "1" + "999"))
+
+    def test_minus_one_goes_to_kill_unchanged(self):
+        sleeper = self.sb.start(["sleep", "30"])
+        self.assertRefused(self.run_with_pid_text("-1"))
+        self.sb.signal(sleeper, signal.SIGKILL)
+        self.sb.wait(sleeper)
+
+    def test_a_process_that_may_not_be_signalled(self):
+        sleeper = self.sb.start(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                 "sleep", "30"])
+        time.sleep(0.2)
+        self.sb.write(PID_FILE, f"{sleeper}\n")
+        self.sb.agent(whitelist("2"))
+        # Without CAP_KILL, root may not signal another user's process.
+        result = self.sb.run(["setpriv", "--bounding-set=-kill", DAEMON])
+        self.assertWentOn(result)
+        self.sb.signal(sleeper, signal.SIGKILL)
+        self.sb.wait(sleeper)
+
+    def test_a_pid_file_that_cannot_be_created(self):
+        self.sb.sh(f"rm -f {PID_FILE}; mkdir {PID_FILE}")
+        self.sb.agent(whitelist("2"))
+        result = self.sb.run()
+        self.assertEqual(result.status, 0)
+        self.assertEqual(result.texts(WARNING)[-1], "quorvel exit.\n")
+        self.assertTrue(stat.S_ISDIR(self.sb.mode(PID_FILE)))
+
+    def test_a_pid_that_cannot_be_written(self):
+        # A full /tmp: the file can be created, the write fails.
+        self.sb.sh("mount -o remount,size=8k /tmp && (dd if=/dev/zero of=/tmp/fill bs=1k 2>/dev/null; true)")
+        self.sb.agent(whitelist("2"))
+        result = self.sb.run()
+        self.assertEqual(result.status, 1)
+        self.assertEqual(result.stdout, f"Unable to write to {PID_FILE}.\n")
+        self.assertEqual(result.syslog, [])
+
+
+class Signals(DaemonTestCase):
+    def start_blocked(self):
+        self.sb.agent(whitelist("2", ["1.2.3.4"]), block=True)
+        self.sb.syslog()
+        pid = self.sb.start()
+        self.assertTrue(self.sb.agent_started())
+        # The run's lines so far; the result then holds only later ones.
+        self.early = self.sb.syslog()
+        return pid
+
+    def test_dispositions(self):
+        pid = self.start_blocked()
+        status = self.sb.read(f"/proc/{pid}/status").decode()
+        self.sb.release()
+        self.sb.wait(pid)
+        fields = dict(line.split(":\t") for line in status.splitlines() if ":\t" in line)
+        caught, ignored = int(fields["SigCgt"], 16), int(fields["SigIgn"], 16)
+        for signo in (signal.SIGINT, signal.SIGTERM, signal.SIGUSR1):
+            # During the agent's run the C library's system() ignores SIGINT.
+            if signo != signal.SIGINT:
+                self.assertTrue(caught & (1 << (signo - 1)), signo)
+        self.assertTrue(ignored & (1 << (signal.SIGPIPE - 1)))
+
+    def test_sigterm_while_the_agent_runs(self):
+        pid = self.start_blocked()
+        self.sb.signal(pid, signal.SIGTERM)
+        result = self.sb.wait(pid)
+        self.assertEqual(result.status, 0)
+        self.assertSyslog(result, [(WARNING, "quorvel got signal(15), exit.\n")])
+        message = result.syslog[0]
+        self.assertEqual((message.ident, message.pid), ("quorvel", pid))
+        self.assertRegex(message.stamp, r"^[A-Z][a-z]{2} [ 0-9]\d \d\d:\d\d:\d\d$")
+        self.assertEqual(message.stamp, time.strftime("%b %e %H:%M:%S", time.localtime(
+            time.mktime(time.strptime(time.strftime("%Y ") + message.stamp, "%Y %b %d %H:%M:%S")))))
+        # Lines written before the signal were not lost.
+        self.assertIn("cmd:  zentix --method rule_fetch", result.stdout)
+        # The agent was neither waited for nor signalled: it still runs and
+        # finishes its answer; the daemon cleaned nothing up.
+        self.sb.release()
+        deadline = time.monotonic() + 10
+        while self.sb.read(WHITELIST_FILE) in (None, b"") and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.assertIn(b'"updateTime": "2"', self.sb.read(WHITELIST_FILE))
+        self.assertEqual(self.sb.read(PID_FILE), f"{pid}\n".encode())
+
+    def test_sigint_during_the_agents_run_is_lost(self):
+        pid = self.start_blocked()
+        self.sb.signal(pid, signal.SIGINT)
+        time.sleep(0.1)
+        self.sb.release()
+        result = self.sb.wait(pid)
+        self.assertEqual(result.status, 0)
+        self.assertNotIn("got signal", "".join(result.texts()))
+        self.assertEqual(result.texts(WARNING)[-1], "quorvel exit.\n")
+        self.assertEqual(self.sb.members(), ["1.2.3.4"])
+
+    def test_sigusr1_turns_verbose_lines_on(self):
+        pid = self.start_blocked()
+        self.sb.signal(pid, signal.SIGUSR1)
+        time.sleep(0.1)
+        self.sb.release()
+        result = self.sb.wait(pid)
+        self.assertEqual(result.status, 0)
+        texts = result.texts()
+        self.assertEqual(texts[0], "quorvel got signal USR1(10).\n")
+        self.assertEqual(result.syslog[0].priority, WARNING)
+        self.assertIn("server response enabled:1 timestamp:2.\n", result.texts(INFO))
+        delays = [t for t in result.texts(INFO) if t.startswith("NEXT CONFIG GET AFTER ")]
+        self.assertEqual(len(delays), 1)
+        delay = int(re.match(r"NEXT CONFIG GET AFTER (\d+) seconds \n$", delays[0])[1])
+        self.assertTrue(1800 <= delay < 3600, delay)
+        self.assertOneRunIdentity(result)
+
+    def test_two_sigusr1_give_two_lines_and_leave_verbose_off(self):
+        pid = self.start_blocked()
+        self.sb.signal(pid, signal.SIGUSR1)
+        time.sleep(0.05)
+        self.sb.signal(pid, signal.SIGUSR1)
+        time.sleep(0.1)
+        self.sb.release()
+        result = self.sb.wait(pid)
+        self.assertEqual(result.texts()[:2], ["quorvel got signal USR1(10).\n"] * 2)
+        self.assertEqual(result.texts(INFO), [
+            t for t in result.texts(INFO) if t.startswith("stat_points_none")])
+        self.assertEqual(result.texts(WARNING)[-1], "quorvel exit.\n")
+
+    def test_sigpipe_is_ignored(self):
+        self.sb.agent(whitelist("2", ["1.2.3.4"]))
+        self.sb.syslog()
+        result = self.sb.wait(self.sb.start(broken_stdout=True))
+        self.assertEqual(result.status, 0)
+        self.assertEqual(result.texts(WARNING)[-1], "quorvel exit.\n")
+        self.assertEqual(self.sb.members(), ["1.2.3.4"])
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -337,7 +337,9 @@ TEST_F(Match, JsonBuilderModeDefaultsAndLimits) {
   }
   for (const char *text :
        {R"({"match": "a", "mode": 5})", R"({"match": "a", "mode": -1})",
-        R"({"match": "a", "mode": 4294967298})", R"({"match": "a", "mode": -4294967295})"}) {
+        R"({"match": "a", "mode": 4294967298})", R"({"match": "a", "mode": -4294967295})",
+        R"({"match": "a", "mode": NaN})", R"({"match": "a", "mode": Infinity})",
+        R"({"match": "a", "mode": 1e300})", R"({"match": "a", "mode": "99999999999"})"}) {
     match_rule rule{};
     rule.mode = 3;
     EXPECT_EQ(from_json(&rule, text), -1) << text;

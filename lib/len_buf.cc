@@ -1,17 +1,18 @@
 #include "lib/len_buf.h"
 
-#include <strings.h>
 #include <syslog.h>
 
 #include <cstdlib>
 #include <cstring>
 
+#include "lib/ascii_case.h"
 #include "lib/log_verbose.h"
 
 int len_buf_set_text(len_buf *buf, const char *text) {
   if (buf == nullptr || text == nullptr) return -1;
   size_t count = strlen(text);
-  // The count is a signed 32-bit value: longer texts do not fit.
+  // The count is a signed 32-bit value, and callers index the NUL at
+  // bytes[length]: a text must leave room for length + 1 in that type.
   if (count > INT32_MAX - 1) {
     buf->bytes = nullptr;
     return -1;
@@ -44,8 +45,9 @@ int len_buf_is_set(const len_buf *buf) {
   return 0;
 }
 
-// Shared checks of the two comparisons: 1 when the bytes must be compared,
-// otherwise the final result (0 or -1) through *result.
+// Shared checks of the two comparisons: true when the bytes must be
+// compared, otherwise false with the final result (0 or -1) in *result.
+// A negative count is refused: it cannot describe any bytes.
 static bool comparable(const len_buf *a, const len_buf *b, int *result) {
   *result = -1;
   if (a == nullptr || b == nullptr) return false;
@@ -61,7 +63,7 @@ static bool comparable(const len_buf *a, const len_buf *b, int *result) {
 int len_buf_casecmp(const len_buf *a, const len_buf *b) {
   int result = -1;
   if (!comparable(a, b, &result)) return result;
-  return strncasecmp(a->bytes, b->bytes, static_cast<size_t>(a->length)) == 0 ? 0 : -1;
+  return ascii_ncasecmp(a->bytes, b->bytes, static_cast<size_t>(a->length)) == 0 ? 0 : -1;
 }
 
 int len_buf_cmp(const len_buf *a, const len_buf *b) {
@@ -73,6 +75,7 @@ int len_buf_cmp(const len_buf *a, const len_buf *b) {
 void len_buf_dump(const len_buf *buf, const char *label) {
   if (!log_verbose) return;
   if (label == nullptr) label = "";
+  // A negative count would turn the precision off and read to any NUL.
   if (len_buf_is_set(buf) != 0 && buf->length > 0) {
     syslog(LOG_INFO, "%sstring: %.*s(%d)\n", label, static_cast<int>(buf->length), buf->bytes,
            static_cast<int>(buf->length));

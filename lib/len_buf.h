@@ -15,7 +15,9 @@ struct len_buf {
 };
 
 // Fills the (empty) buffer with a heap copy of text and its NUL. 0, or -1
-// when the copy cannot be allocated (bytes is then null, length unchanged).
+// when the copy cannot be allocated or the text is longer than
+// INT32_MAX - 1 (bytes is then null, length unchanged). Earlier bytes are
+// not released.
 [[nodiscard]] int len_buf_set_text(len_buf *buf, const char *text);
 
 // dst refers to src's bytes afterwards; exactly one of the two releases them.
@@ -29,14 +31,17 @@ int len_buf_copy(const len_buf *src, len_buf *dst);
 // -1 when buf is set, 0 when it is empty (-1 stands for true here).
 [[nodiscard]] int len_buf_is_set(const len_buf *buf);
 
-// Equality ignoring ASCII case, stopping as equal at a shared NUL; 0 when
-// equal, -1 otherwise.
+// Equality ignoring the case of ASCII letters only, stopping as equal at a
+// shared NUL; 0 when equal (also for two counts of 0), -1 otherwise and for
+// a negative count.
 [[nodiscard]] int len_buf_casecmp(const len_buf *a, const len_buf *b);
 
-// Byte-exact equality of the counted bytes; 0 when equal, -1 otherwise.
+// Byte-exact equality of the counted bytes; 0 when equal (also for two
+// counts of 0), -1 otherwise and for a negative count.
 [[nodiscard]] int len_buf_cmp(const len_buf *a, const len_buf *b);
 
-// One LOG_INFO line showing the buffer, only while log_verbose is set.
+// One LOG_INFO line showing the buffer, only while log_verbose is set; a
+// buffer that is empty or has a negative count shows as empty.
 void len_buf_dump(const len_buf *buf, const char *label);
 
 // Frees the bytes and leaves the buffer empty; null and released buffers

@@ -20,6 +20,7 @@ int str_printable(const char *text) {
 }
 
 const char *str_skip_char(const char *data, size_t count, char ch) {
+  if (data == nullptr) return nullptr;
   size_t index = 0;
   while (index < count && data[index] == ch) ++index;
   return data + index;

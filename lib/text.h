@@ -11,9 +11,9 @@
 const char *str_find_last(const char *text, const char *needle);
 
 // 0 when every byte of text lies in 0x20 to 0x7E, -1 at the first that
-// does not. The empty text yields 0.
+// does not. The empty text yields 0, a null text -1.
 [[nodiscard]] int str_printable(const char *text);
 
 // The first of the first count bytes of data that differs from ch, or
-// data + count when there is none.
+// data + count when there is none. Null for null data.
 const char *str_skip_char(const char *data, size_t count, char ch);

@@ -130,7 +130,8 @@ size_t response_append(char *chunk, size_t size, size_t count, void *target) {
   if (buf->length < 0 || (buf->length > 0 && buf->bytes == nullptr)) return n;
   size_t old = static_cast<size_t>(buf->length);
   // The count stays a signed 32-bit value with room for the NUL after it.
-  if (n > static_cast<size_t>(INT32_MAX - 1) - old) return n;
+  const size_t limit = INT32_MAX - 1;
+  if (old > limit || n > limit - old) return n;
   size_t length = old + n;
   auto *grown = static_cast<char *>(realloc(buf->bytes, length + 1));
   // realloc() left the old storage and its content untouched.

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -39,6 +40,15 @@ int closed_port() {
   getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
   close(fd);
   return ntohs(address.sin_port);
+}
+
+int open_descriptors() {
+  int count = 0;
+  DIR *fds = opendir("/proc/self/fd");
+  if (fds == nullptr) return -1;
+  while (readdir(fds) != nullptr) ++count;
+  closedir(fds);
+  return count;
 }
 
 std::string text_of(const len_buf &buf) {
@@ -205,6 +215,21 @@ TEST_F(HttpTransfer, MissingArgumentsAreRefusedWithoutARequest) {
   EXPECT_EQ(server_download(url("/hello?null").c_str(), nullptr, nullptr, 0), -1);
   EXPECT_EQ(requests(), before);
   EXPECT_EQ(body_.bytes, nullptr);
+}
+
+TEST_F(HttpTransfer, NoDescriptorOutlivesATransfer) {
+  int before = open_descriptors();
+  std::string path = dir_->file("fds.out");
+  EXPECT_EQ(server_request(url("/hello").c_str(), nullptr, response_append, &body_, 5000), 0);
+  EXPECT_EQ(server_request(url("/truncated").c_str(), nullptr, response_discard, nullptr, 5000),
+            -1);
+  EXPECT_EQ(server_request(url("/stall").c_str(), nullptr, response_discard, nullptr, 100), -1);
+  EXPECT_EQ(server_download(url("/binary").c_str(), nullptr, path.c_str(), 5000), 0);
+  EXPECT_EQ(server_download(url("/truncated").c_str(), nullptr, path.c_str(), 5000), -1);
+  stdout_capture capture(dir_->file("fds.post"));
+  EXPECT_EQ(server_post(url("/truncated").c_str(), "x", 5000), -1);
+  capture.finish();
+  EXPECT_EQ(open_descriptors(), before);
 }
 
 // A TLS server whose self-signed certificate names another host: the GET

@@ -62,6 +62,11 @@ TEST(ResponseAppend, GrowthPastTheSignedCountIsRefused) {
   EXPECT_EQ(buf.bytes, storage);
   EXPECT_EQ(response_append(chunk, 4, SIZE_MAX / 2, &buf), 4 * (SIZE_MAX / 2));
   EXPECT_EQ(buf.length, INT32_MAX - 3);
+  // A count already at the top leaves no room for any chunk.
+  buf.length = INT32_MAX;
+  EXPECT_EQ(response_append(chunk, 1, 1, &buf), 1u);
+  EXPECT_EQ(buf.length, INT32_MAX);
+  EXPECT_EQ(buf.bytes, storage);
   free(storage);
 }
 

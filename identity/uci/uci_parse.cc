@@ -246,12 +246,12 @@ int parse_option(parser *p, bool list) {
   if ((status = count_entry(p)) != UCI_OK) return status;
 
   int options = 0;
-  if (option_find(p->section, name, &options) == nullptr && options >= OPTIONS_MAX)
-    return parse_error(p, "too many options");
+  uci_option *old = option_find(p->section, name, &options);
+  if (old == nullptr && options >= OPTIONS_MAX) return parse_error(p, "too many options");
   if (list)
-    status = option_add_item(p->section, name, value);
+    status = option_add_item(p->section, old, name, value);
   else if (*value != '\0')
-    status = option_set(p->section, name, value);
+    status = option_set(p->section, old, name, value);
   // An option line with an empty value changes nothing, as in libuci.
   return status == UCI_OK ? UCI_OK : fail(p->ctx, status);
 }

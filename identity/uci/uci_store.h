@@ -60,11 +60,12 @@ uci_section *section_add(uci_package *package, const char *type, const char *nam
 // The option called name, or null; *count receives the number of options
 // of the section when it is not null and nothing was found.
 uci_option *option_find(uci_section *section, const char *name, int *count);
-// Gives the option a string value, replacing an earlier string or list.
-int option_set(uci_section *section, const char *name, const char *value);
-// Appends value to the list option called name; a string option of that
-// name becomes a list that starts with the string.
-int option_add_item(uci_section *section, const char *name, const char *value);
+// Gives the option called name a string value, replacing old, the
+// section's option of that name found before (null when there is none).
+int option_set(uci_section *section, uci_option *old, const char *name, const char *value);
+// Appends value to the list option called name (old, as above); a string
+// option of that name becomes a list that starts with the string.
+int option_add_item(uci_section *section, uci_option *old, const char *name, const char *value);
 
 // Builds package from the config text of length bytes: UCI_OK, or
 // UCI_ERR_PARSE (with the position kept in the context) or UCI_ERR_MEM; the

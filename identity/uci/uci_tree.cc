@@ -197,8 +197,7 @@ uci_option *option_find(uci_section *section, const char *name, int *count) {
   return nullptr;
 }
 
-int option_set(uci_section *section, const char *name, const char *value) {
-  uci_option *old = option_find(section, name, nullptr);
+int option_set(uci_section *section, uci_option *old, const char *name, const char *value) {
   if (old != nullptr && old->type == UCI_TYPE_STRING && strcmp(old->v.string, value) == 0)
     return UCI_OK;
   // The value sits right after the record, as uci_dataptr() expects.
@@ -217,8 +216,7 @@ int option_set(uci_section *section, const char *name, const char *value) {
   return UCI_OK;
 }
 
-int option_add_item(uci_section *section, const char *name, const char *value) {
-  uci_option *old = option_find(section, name, nullptr);
+int option_add_item(uci_section *section, uci_option *old, const char *name, const char *value) {
   uci_element *item = item_new(value);
   if (item == nullptr) return UCI_ERR_MEM;
   if (old != nullptr && old->type == UCI_TYPE_LIST) {

@@ -196,8 +196,10 @@ struct uci_ptr {
   const char *value;
 };
 
+/* The cast goes through void *, so that strict-alignment targets see no
+ * alignment change: the member really lies inside a record of that type. */
 #ifndef container_of
-#define container_of(ptr, type, member) ((type *)((char *)ptr - offsetof(type, member)))
+#define container_of(ptr, type, member) ((type *)(void *)((char *)(ptr)-offsetof(type, member)))
 #endif
 
 /* The element that holds a list link. */

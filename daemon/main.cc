@@ -10,6 +10,7 @@
 #include "daemon/pidfile.h"
 #include "daemon/run_context.h"
 #include "daemon/signals.h"
+#include "identity/device_config.h"
 #include "lib/log_verbose.h"
 #include "sync/paths.h"
 #include "sync/whitelist_sync.h"
@@ -44,6 +45,7 @@ int main(int, char **) {
   if (mkdir_recursive(WHITELIST_DIR, WHITELIST_DIR_MODE) != 0) {
     syslog(LOG_WARNING, "config init config dir, exit.");
   } else {
+    (void)device_config_load(&context->device_config);
     (void)whitelist_sync(&context->cdn_state);
   }
 

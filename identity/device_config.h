@@ -26,15 +26,18 @@ struct device_config {
 using uci_option_copier = int (*)(struct uci_option *option, char *buffer, size_t size);
 
 // Looks up the option at path (UCI's extended syntax, split in place, so
-// path must be writable) and hands it to copier. 0 on success, -1 for a
-// null buffer, a size of 0, a null copier, a failed lookup or a path that
-// does not end at an option.
+// path must be writable) and hands it to copier, then unloads the package.
+// 0 on success (whatever the copier returned), -1 for a null context, path,
+// buffer or copier, a size of 0, a failed lookup (its message then goes to
+// standard error after "look uci error") or a path that does not end at an
+// option.
 [[nodiscard]] int uci_option_get(struct uci_context *context, char *path, char *buffer, size_t size,
                                  uci_option_copier copier);
 
 // Copies a string option, or a list option's items joined by single
-// spaces, into buffer, truncated to size with its NUL. -1 for a null buffer
-// or a size of 0, else 0.
+// spaces, into buffer, truncated to size with its NUL; an option of any
+// other type leaves the buffer untouched. -1 for a null option or buffer or
+// a size of 0, else 0.
 int uci_option_copy(struct uci_option *option, char *buffer, size_t size);
 
 // The verbose LOG_INFO line with both values (the secret in clear text).

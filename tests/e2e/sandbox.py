@@ -78,8 +78,18 @@ def parse_syslog(raw):
                    match[5].decode("latin-1"), raw)
 
 
+# The UCI package a provisioned router holds.
+MESSAGING_CONFIG = """config device 'deviceInfo'
+	option DEVICE_ID '{device_id}'
+	option CHANNEL_SECRET '{secret}'
+"""
+
+
 class Sandbox:
-    def __init__(self, sets=("cdnwhite",)):
+    def __init__(self, sets=("cdnwhite",), identity=("QV-0001", "s3cr3t"), agent_program=None):
+        """sets: kernel sets to create; identity: (device id, secret) for
+        /etc/config/messaging, or None for no such file; agent_program:
+        the real agent tool to put first on PATH instead of the stand-in."""
         base = os.environ.get("QUORVEL_SANDBOX_DIR") or os.path.join(os.getcwd(), "sandboxes")
         os.makedirs(base, exist_ok=True)
         # The state directory must not lie under /tmp, which the sandbox
@@ -89,8 +99,11 @@ class Sandbox:
         self.agent_dir = os.path.join(self.state, "agent")
         os.makedirs(os.path.join(self.agent_dir, "calls"))
         os.makedirs(self.bin)
-        self._write_executable(os.path.join(self.bin, "zentix"),
-                               AGENT_SCRIPT.format(agent=self.agent_dir))
+        if agent_program is None:
+            self._write_executable(os.path.join(self.bin, "zentix"),
+                                   AGENT_SCRIPT.format(agent=self.agent_dir))
+        else:
+            os.symlink(os.path.abspath(agent_program), os.path.join(self.bin, "zentix"))
         self.proc = subprocess.Popen(
             ["unshare", "-m", "--propagation", "private", "-n", "-p", "--fork", "--mount-proc",
              sys.executable, os.path.join(HERE, "sandbox_init.py"), self.state,
@@ -102,6 +115,10 @@ class Sandbox:
             shutil.rmtree(self.state, ignore_errors=True)
             raise RuntimeError("the sandbox did not start (root, unshare, ipset needed)")
         self.path = self.bin + ":" + SYSTEM_PATH
+        if identity is not None:
+            self.sh("mkdir -p /etc/config")
+            self.write("/etc/config/messaging",
+                       MESSAGING_CONFIG.format(device_id=identity[0], secret=identity[1]))
 
     # -- plumbing -------------------------------------------------------
 
@@ -130,6 +147,11 @@ class Sandbox:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
+        for stream in (self.proc.stdin, self.proc.stdout):
+            try:
+                stream.close()
+            except OSError:
+                pass
         shutil.rmtree(self.state, ignore_errors=True)
 
     def __enter__(self):

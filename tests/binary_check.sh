@@ -1,0 +1,25 @@
+#!/bin/sh
+# The daemon as shipped: it needs libc and json-c only (and libuci where the
+# real one is linked), never the C++ runtime, libcurl, mbedTLS or PCRE, and
+# stripped it stays under 64 KiB.
+set -eu
+daemon=$1
+sanitized=${2:-OFF}
+needed=$(readelf -d "$daemon" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort | tr '\n' ' ')
+echo "NEEDED: $needed"
+for library in $needed; do
+  case "$library" in
+    libc.so.*|libjson-c.so.*|libuci.so*) ;;
+    libasan.so.*|libubsan.so.*|libm.so.*|libgcc_s.so.*|libstdc++.so.*)
+      # The sanitizer runtimes bring their own dependencies.
+      [ "$sanitized" = ON ] || { echo "unexpected dependency: $library" >&2; exit 1; } ;;
+    *) echo "unexpected dependency: $library" >&2; exit 1 ;;
+  esac
+done
+[ "$sanitized" = ON ] && exit 0
+stripped=$(mktemp)
+trap 'rm -f "$stripped"' EXIT
+strip -o "$stripped" "$daemon"
+size=$(stat -c %s "$stripped")
+echo "stripped size: $size bytes"
+[ "$size" -lt 65536 ] || { echo "the stripped daemon is $size bytes, over 64 KiB" >&2; exit 1; }

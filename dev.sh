@@ -16,7 +16,7 @@ PACKAGES=(
   cmake make g++ pkg-config
   libjson-c-dev libcurl4-openssl-dev libmbedtls-dev libpcre3-dev
   libgtest-dev libbenchmark-dev
-  python3 openssl ipset dnsmasq-base iproute2 util-linux binutils
+  python3 openssl ipset dnsmasq-base iproute2 util-linux binutils gdb
 )
 
 setup() {

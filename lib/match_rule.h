@@ -45,8 +45,8 @@ struct match_rule {
 // gives the non-zero result of the case-insensitive comparison. Callers
 // test for 0 only. Nothing is allocated, except that PCRE itself takes a
 // temporary vector for an expression that refers back to its fourth or a
-// later group, which the fixed vector of nine cannot hold. The subject's storage must hold length + 1 bytes; the
-// byte at bytes[length] holds its earlier value again on return.
+// later group, which the fixed vector of nine cannot hold. The subject's storage must hold length +
+// 1 bytes; the byte at bytes[length] holds its earlier value again on return.
 [[nodiscard]] int match_text(len_buf *subject, const pcre *regex, const len_buf *pattern,
                              uint8_t mode);
 

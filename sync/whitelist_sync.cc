@@ -68,6 +68,7 @@ int random_below(int bound) {
 }
 
 int whitelist_fetch(cdn_state *state) {
+  if (state == nullptr) return -1;
   char command[COMMAND_SIZE] = {};
   char stamp[STAMP_SIZE] = {};
   memset(state->timestamp, 0, sizeof state->timestamp);
@@ -129,6 +130,7 @@ int whitelist_fetch(cdn_state *state) {
 }
 
 int whitelist_sync(cdn_state *state) {
+  if (state == nullptr) return -1;
   int result = whitelist_fetch(state);
   if (result != 0) syslog(LOG_WARNING, "config init remote error, exit.\n");
   unlink(WHITELIST_FILE);

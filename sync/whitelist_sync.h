@@ -5,9 +5,9 @@
 
 #include "sync/cdn_state.h"
 
-// One full cycle on state (not null): a fetch pass, removal of the answer
-// file, the next delay drawn and the time recorded. Returns the pass's
-// result (0 or -1).
+// One full cycle on state: a fetch pass, removal of the answer file, the
+// next delay drawn and the time recorded. Returns the pass's result (0 or
+// -1); a null state does nothing and gives -1.
 int whitelist_sync(cdn_state *state);
 
 // One fetch-compare-apply pass. 0 when it ended normally (also for a

@@ -6,9 +6,12 @@
 
 set(QUORVEL_WARNINGS
     -Wall -Wextra -Wpedantic -Werror
-    -Wshadow -Wformat=2 -Wformat-overflow=2 -Wformat-truncation=1
+    -Wshadow -Wformat=2
     -Wcast-qual -Wcast-align -Wundef -Wvla -Wnull-dereference
     -Wmissing-declarations -Wredundant-decls -Wdouble-promotion)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  list(APPEND QUORVEL_WARNINGS -Wformat-overflow=2 -Wformat-truncation=1)
+endif()
 
 add_compile_options(${QUORVEL_WARNINGS})
 
@@ -16,6 +19,14 @@ if(QUORVEL_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all
                       -fno-omit-frame-pointer -fno-sanitize=vptr)
   add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=all)
+endif()
+
+if(QUORVEL_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "QUORVEL_FUZZ needs clang (CC=clang CXX=clang++)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
 endif()
 
 function(quorvel_runtime_flags target)

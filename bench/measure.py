@@ -6,7 +6,6 @@ while it runs; it only grows, so the last sample is the peak up to a
 millisecond before the end."""
 
 import json
-import os
 import subprocess
 import sys
 import time

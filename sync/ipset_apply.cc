@@ -57,10 +57,13 @@ int ipset_ips_add(const char *set, json_object *list) {
         break;
       }
       char command[IPSET_COMMAND_SIZE] = {};
-      int length = snprintf(command, sizeof command, "ipset add %s %s", set, text);
-      // A cut command would add another address than the one listed.
-      if (str_only_chars(text, IPSET_ADDRESS_CHARS) != 0 || length < 0 ||
-          static_cast<size_t>(length) >= sizeof command) {
+      bool valid = str_only_chars(text, IPSET_ADDRESS_CHARS) == 0;
+      if (valid) {
+        int length = snprintf(command, sizeof command, "ipset add %s %s", set, text);
+        // A cut command would add another address than the one listed.
+        valid = length >= 0 && static_cast<size_t>(length) < sizeof command;
+      }
+      if (!valid) {
         syslog(LOG_WARNING, "ip invalid %s\n", text);
         continue;
       }

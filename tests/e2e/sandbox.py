@@ -16,8 +16,6 @@ import json
 import os
 import re
 import shutil
-import signal
-import stat
 import subprocess
 import sys
 import tempfile

@@ -9,13 +9,15 @@
 #include <cstring>
 #include <ctime>
 
+#include "daemon/syslog_clock.h"
+
 namespace {
 
 constexpr char LOG_SOCKET_PATH[] = "/dev/log";
 
 int log_socket = -1;
 const char *log_ident = "";
-long utc_offset = 0;  // seconds east of UTC, taken when prepared
+long stamp_offset = 0;  // seconds east of UTC of the stamps, taken when prepared
 
 // A bounded line under construction; appends past the end are dropped.
 struct line_buffer {
@@ -37,10 +39,11 @@ struct line_buffer {
   }
 };
 
-// "Mmm dd hh:mm:ss" for the local time, as "%h %e %T" gives it.
+// "Mmm dd hh:mm:ss" on the clock of the C library's syslog(), as "%h %e %T"
+// gives it.
 void append_stamp(line_buffer &line, time_t now) {
   static constexpr char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
-  long long local = static_cast<long long>(now) + utc_offset;
+  long long local = static_cast<long long>(now) + stamp_offset;
   long long days = local / 86400;
   long long seconds = local % 86400;
   if (seconds < 0) {
@@ -75,9 +78,7 @@ void append_stamp(line_buffer &line, time_t now) {
 
 void signal_log_prepare(const char *ident) {
   log_ident = ident != nullptr ? ident : "";
-  time_t now = time(nullptr);
-  struct tm local {};
-  if (localtime_r(&now, &local) != nullptr) utc_offset = local.tm_gmtoff;
+  stamp_offset = syslog_clock_offset(time(nullptr));
   if (log_socket < 0) log_socket = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
 }
 

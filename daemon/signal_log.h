@@ -4,12 +4,12 @@
 // This writer uses only async-signal-safe calls: it formats the line by
 // hand into a stack buffer and sends it as one datagram to the system
 // logger's socket, in the same form as the C library's syslog() (priority,
-// local time stamp, identity, pid, text).
+// time stamp on the C library's syslog clock, identity, pid, text).
 #pragma once
 
-// Opens the datagram socket and takes note of the identity and the local
-// time zone's offset. Called once, before any handler is installed; a
-// failure leaves the writer silent.
+// Opens the datagram socket and takes note of the identity and the offset
+// of the C library's syslog clock (daemon/syslog_clock.h). Called once,
+// before any handler is installed; a failure leaves the writer silent.
 void signal_log_prepare(const char *ident);
 
 // Sends "<priority>Mmm dd hh:mm:ss ident[pid]: " followed by the given

@@ -3,7 +3,11 @@ test and the exact texts the daemon writes."""
 
 import unittest
 
-from sandbox import DAEMON, Sandbox, whitelist  # noqa: F401  (re-exported for the tests)
+import calendar
+import time
+
+from sandbox import (DAEMON, DAEMON_FOREIGN, Sandbox, delivered,  # noqa: F401  (re-exported)
+                     syslog_clock_offset, whitelist)
 
 WARNING, INFO, DEBUG = 4, 6, 7
 WHITELIST_FILE = "/etc/.quorvel/cdn_whitelist"
@@ -41,7 +45,7 @@ class DaemonTestCase(unittest.TestCase):
             if want.endswith("*"):
                 self.assertTrue(text.startswith(want[:-1]), (text, want))
             else:
-                self.assertEqual(text, want)
+                self.assertEqual(text, delivered(want))
             self.assertEqual(priority, want_priority, text)
 
     def assertOneRunIdentity(self, result):
@@ -50,3 +54,14 @@ class DaemonTestCase(unittest.TestCase):
         for message in result.syslog:
             self.assertEqual(message.ident, "quorvel", message.raw)
         self.assertEqual(len({m.pid for m in result.syslog}), 1, [m.raw for m in result.syslog])
+
+    def assertStampNow(self, stamp, offset, slack=60):
+        """The syslog stamp ("Mmm dd hh:mm:ss", no year) is the time of now
+        on a clock offset seconds east of UTC."""
+        now = time.time()
+        year = time.gmtime(now + offset).tm_year
+        distances = []
+        for guess in (year - 1, year, year + 1):
+            parsed = time.strptime(f"{guess} {stamp}", "%Y %b %d %H:%M:%S")
+            distances.append(abs(calendar.timegm(parsed) - offset - now))
+        self.assertLess(min(distances), slack, (stamp, offset))

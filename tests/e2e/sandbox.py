@@ -16,6 +16,7 @@ import json
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -44,6 +45,61 @@ if [ -e "$agent/remove" ]; then rm -f "$(cat "$agent/remove")"; fi
 if [ -e "$agent/die" ]; then kill -$(cat "$agent/die") $$; fi
 exit $(cat "$agent/status" 2>/dev/null || echo 0)
 """
+
+
+# -- the daemon's binary ------------------------------------------------------
+# A daemon built for another CPU runs through qemu-user (binfmt_misc must be
+# registered for it); a daemon built with musl logs through musl's syslog(),
+# which stamps UTC and ends every message with a newline.
+
+def elf_facts(path):
+    """(e_machine, program interpreter) of an ELF file; (None, "") when it
+    is none or cannot be read."""
+    try:
+        with open(path, "rb") as f:
+            head = f.read(64)
+            if head[:4] != b"\x7fELF":
+                return None, ""
+            wide, order = head[4] == 2, "<" if head[5] == 1 else ">"
+            machine = struct.unpack_from(order + "H", head, 18)[0]
+            phoff, = struct.unpack_from(order + ("Q" if wide else "I"), head, 32 if wide else 28)
+            size, count = struct.unpack_from(order + "HH", head, 54 if wide else 42)
+            for index in range(count):
+                f.seek(phoff + index * size)
+                header = f.read(size)
+                if struct.unpack_from(order + "I", header)[0] != 3:  # PT_INTERP
+                    continue
+                word = order + ("Q" if wide else "I")
+                offset, = struct.unpack_from(word, header, 8 if wide else 4)
+                length, = struct.unpack_from(word, header, 32 if wide else 16)
+                f.seek(offset)
+                return machine, f.read(length).rstrip(b"\0").decode("latin-1")
+            return machine, ""
+    except OSError:
+        return None, ""
+
+
+_DAEMON_MACHINE, _DAEMON_INTERP = elf_facts(shutil.which(DAEMON) or DAEMON)
+# Built for another CPU than the one running the tests.
+DAEMON_FOREIGN = _DAEMON_MACHINE not in (None, elf_facts("/proc/self/exe")[0])
+# The daemon's C library: QUORVEL_LIBC when set, else told by its loader.
+DAEMON_LIBC = os.environ.get("QUORVEL_LIBC") or ("musl" if "ld-musl" in _DAEMON_INTERP else "glibc")
+
+
+def delivered(text):
+    """A message text as the daemon's C library delivers it to syslog."""
+    if DAEMON_LIBC == "musl" and not text.endswith("\n"):
+        return text + "\n"
+    return text
+
+
+def syslog_clock_offset(zone_offset=None):
+    """Seconds east of UTC of the C library's syslog stamps: musl stamps
+    UTC; glibc the local time (zone_offset, or the build machine's own
+    zone, which the sandbox's /etc shares)."""
+    if DAEMON_LIBC == "musl":
+        return 0
+    return time.localtime().tm_gmtoff if zone_offset is None else zone_offset
 
 
 @dataclass

@@ -7,6 +7,7 @@
 
 #include "lib/ascii_case.h"
 #include "lib/base64_buf.h"
+#include "lib/json_doc.h"
 #include "lib/log_verbose.h"
 
 namespace {
@@ -161,7 +162,7 @@ int match_rule_from_json(match_rule *rule, const json_object *object) {
   rule->mode = MATCH_INCLUDE;
   if (json_object *mode = json_object_object_get(object, "mode"); mode != nullptr) {
     // json-c clamps values outside 32 bits, so they are refused here too.
-    const int value = json_object_get_int(mode);
+    const int value = json_int_value(mode);
     if (value < MATCH_INCLUDE || value > MATCH_REGULAR) return -1;
     rule->mode = value;
   }

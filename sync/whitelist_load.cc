@@ -3,6 +3,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include "lib/json_doc.h"
 #include "sync/ipset_apply.h"
 #include "sync/json_file.h"
 #include "sync/paths.h"
@@ -30,7 +31,7 @@ int validate(json_object *root, json_object **hosts) {
   if (root == nullptr) return WHITELIST_LOAD_PARSE;
   json_object *code = json_object_object_get(root, "code");
   if (code == nullptr) return WHITELIST_LOAD_CODE;
-  if (json_object_get_int(code) != 0) return WHITELIST_LOAD_CODE_NONZERO;
+  if (json_int_value(code) != 0) return WHITELIST_LOAD_CODE_NONZERO;
   json_object *data = json_object_object_get(root, "data");
   if (data == nullptr) return WHITELIST_LOAD_DATA;
   if (json_object_object_get(data, "updateTime") == nullptr) return WHITELIST_LOAD_CONFIG;

@@ -48,6 +48,8 @@ TEST_F(WhitelistLoad, EachValidationFailureLeavesTheSetAlone) {
       {"not json", -2, "load file parse fail.\n"},
       {"{\"data\":{}}", -3, "load file parse code fail.\n"},
       {"{\"code\":1,\"data\":{}}", -4, "load file parse code not equal 0.\n"},
+      // NaN is no number: not 0 on any CPU.
+      {"{\"code\":NaN,\"data\":{}}", -4, "load file parse code not equal 0.\n"},
       {"{\"code\":0}", -5, "load file parse data fail.\n"},
       {"{\"code\":0,\"data\":{\"config\":{\"host\":[]}}}", -6, "load file parse config fail.\n"},
       {"{\"code\":0,\"data\":{\"updateTime\":\"1\"}}", -6, "load file parse config fail.\n"},

@@ -93,6 +93,8 @@ rlim_t address_space_now() {
   return static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE));
 }
 
+constexpr int NO_ADDRESS_SPACE_LIMIT = 99;
+
 // In a child whose address space is capped, a chunk too large for the
 // allocator is dropped and the buffer keeps exactly what it held.
 TEST(ResponseAppend, StorageThatCannotGrowStaysConsistent) {
@@ -108,6 +110,9 @@ TEST(ResponseAppend, StorageThatCannotGrowStaysConsistent) {
     if (response_append(first, 1, 3, &buf) != 3) _exit(11);
     rlimit limit = {address_space_now() + (32u << 20), RLIM_INFINITY};
     if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(12);
+    // qemu-user accepts the limit but does not apply it to the program.
+    void *probe = malloc(64u << 20);
+    if (probe != nullptr) _exit(NO_ADDRESS_SPACE_LIMIT);
     if (response_append(static_cast<char *>(source), 1, big, &buf) != big) _exit(13);
     if (buf.length != 3 || buf.bytes == nullptr || strcmp(buf.bytes, "abc") != 0) _exit(14);
     len_buf empty = {};
@@ -119,6 +124,8 @@ TEST(ResponseAppend, StorageThatCannotGrowStaysConsistent) {
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status)) << "child ended by signal " << WTERMSIG(status);
+  if (WEXITSTATUS(status) == NO_ADDRESS_SPACE_LIMIT)
+    GTEST_SKIP() << "RLIMIT_AS is not enforced here (emulator)";
   EXPECT_EQ(WEXITSTATUS(status), 0) << "check number " << WEXITSTATUS(status) << " failed";
 }
 

@@ -14,6 +14,11 @@ set(CMAKE_CXX_COMPILER mips-linux-gnu-g++)
 include(${CMAKE_CURRENT_LIST_DIR}/deps_prefix.cmake)
 set(CMAKE_FIND_ROOT_PATH /usr/mips-linux-gnu ${QUORVEL_DEPS_PREFIX})
 
+# A 64-bit time_t, as musl has on every router CPU: glibc's 32-bit default
+# ends in 2038.
+set(CMAKE_C_FLAGS_INIT "-D_FILE_OFFSET_BITS=64 -D_TIME_BITS=64")
+set(CMAKE_CXX_FLAGS_INIT "-D_FILE_OFFSET_BITS=64 -D_TIME_BITS=64")
+
 # Static programs: nothing to install beside the binary, and qemu-user
 # runs them without a sysroot.
 set(CMAKE_FIND_LIBRARY_SUFFIXES .a)

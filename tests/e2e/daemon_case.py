@@ -6,8 +6,8 @@ import unittest
 import calendar
 import time
 
-from sandbox import (DAEMON, DAEMON_FOREIGN, Sandbox, delivered,  # noqa: F401  (re-exported)
-                     syslog_clock_offset, whitelist)
+from sandbox import (DAEMON, DAEMON_FOREIGN, DAEMON_SIGUSR1, Sandbox,  # noqa: F401  (re-exported)
+                     delivered, syslog_clock_offset, whitelist)
 
 WARNING, INFO, DEBUG = 4, 6, 7
 WHITELIST_FILE = "/etc/.quorvel/cdn_whitelist"

@@ -82,6 +82,9 @@ def elf_facts(path):
 _DAEMON_MACHINE, _DAEMON_INTERP = elf_facts(shutil.which(DAEMON) or DAEMON)
 # Built for another CPU than the one running the tests.
 DAEMON_FOREIGN = _DAEMON_MACHINE not in (None, elf_facts("/proc/self/exe")[0])
+# SIGUSR1 as the daemon's CPU numbers it (16 on MIPS, 10 elsewhere):
+# qemu-user hands the host's SIGUSR1 on as the target's.
+DAEMON_SIGUSR1 = 16 if _DAEMON_MACHINE == 8 else 10  # 8: EM_MIPS
 # The daemon's C library: QUORVEL_LIBC when set, else told by its loader.
 DAEMON_LIBC = os.environ.get("QUORVEL_LIBC") or ("musl" if "ld-musl" in _DAEMON_INTERP else "glibc")
 

@@ -8,8 +8,8 @@ import stat
 import time
 import unittest
 
-from daemon_case import (DAEMON, DaemonTestCase, INFO, PID_FILE, WARNING, WHITELIST_FILE,
-                         delivered, syslog_clock_offset, whitelist)
+from daemon_case import (DAEMON, DAEMON_SIGUSR1, DaemonTestCase, INFO, PID_FILE, WARNING,
+                         WHITELIST_FILE, delivered, syslog_clock_offset, whitelist)
 
 REFUSED = "There's already a service running.\n"
 
@@ -215,7 +215,7 @@ class Signals(DaemonTestCase):
         result = self.sb.wait(pid)
         self.assertEqual(result.status, 0)
         texts = result.texts()
-        self.assertEqual(texts[0], "quorvel got signal USR1(10).\n")
+        self.assertEqual(texts[0], f"quorvel got signal USR1({DAEMON_SIGUSR1}).\n")
         self.assertEqual(result.syslog[0].priority, WARNING)
         self.assertIn("server response enabled:1 timestamp:2.\n", result.texts(INFO))
         delays = [t for t in result.texts(INFO) if t.startswith("NEXT CONFIG GET AFTER ")]
@@ -232,7 +232,7 @@ class Signals(DaemonTestCase):
         time.sleep(0.1)
         self.sb.release()
         result = self.sb.wait(pid)
-        self.assertEqual(result.texts()[:2], ["quorvel got signal USR1(10).\n"] * 2)
+        self.assertEqual(result.texts()[:2], [f"quorvel got signal USR1({DAEMON_SIGUSR1}).\n"] * 2)
         # Verbose logging is off again: no verbose line of the cycle.
         self.assertFalse([t for t in result.texts(INFO) if t.startswith(("server response", "NEXT"))])
         self.assertEqual(result.texts(WARNING)[-1], "quorvel exit.\n")

@@ -6,6 +6,8 @@
 #   ./dev.sh test --sanitize   the same, built with AddressSanitizer and
 #                              UndefinedBehaviorSanitizer (in build-asan/)
 #   ./dev.sh build             set up and build only
+#   ./dev.sh targets [NAME...] the router targets (aarch64, mips, musl)
+#                              built and tested under qemu-user
 #
 # Set-up installs the Debian packages that are missing (apt-get update
 # first) and configures the build with CMake.
@@ -16,12 +18,21 @@ PACKAGES=(
   cmake make g++ pkg-config
   libjson-c-dev libcurl4-openssl-dev libmbedtls-dev libpcre3-dev
   libgtest-dev libbenchmark-dev
-  python3 openssl ipset dnsmasq-base iproute2 util-linux binutils gdb
+  python3 openssl ipset dnsmasq-base iproute2 util-linux binutils gdb tzdata
+)
+
+# ./dev.sh targets: cross compilers, qemu-user, musl, libc++'s headers,
+# dpkg-dev for apt-get source, and Debian's arm64 multiarch libraries.
+TARGET_PACKAGES=(
+  g++-aarch64-linux-gnu g++-mips-linux-gnu qemu-user-static
+  musl-tools clang libc++-14-dev dpkg-dev
+  libjson-c-dev:arm64 libcurl4-openssl-dev:arm64 libmbedtls-dev:arm64
+  libpcre3-dev:arm64 libgtest-dev:arm64
 )
 
 setup() {
   local missing=() package
-  for package in "${PACKAGES[@]}"; do
+  for package in "${PACKAGES[@]}" "$@"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
       || missing+=("$package")
   done
@@ -73,8 +84,14 @@ case "${1:-}" in
     setup
     build build
     ;;
+  targets)
+    need_root targets
+    dpkg --print-foreign-architectures | grep -qx arm64 || dpkg --add-architecture arm64
+    setup "${TARGET_PACKAGES[@]}"
+    exec cmake/targets/run.sh "${@:2}"
+    ;;
   *)
-    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

@@ -35,8 +35,9 @@ step() { echo "== targets: $*"; }
 configure_and_build() {
   local dir=$1
   shift
-  cmake -S . -B "$dir" -DQUORVEL_WERROR=ON -DQUORVEL_BENCH=OFF "$@" > "$dir.configure.log" \
-    || { cat "$dir.configure.log" >&2; return 1; }
+  mkdir -p "$dir"
+  cmake -S . -B "$dir" -DQUORVEL_WERROR=ON -DQUORVEL_BENCH=OFF "$@" > "$dir/configure.log" \
+    || { cat "$dir/configure.log" >&2; return 1; }
   cmake --build "$dir" -j "$JOBS"
 }
 

@@ -23,13 +23,15 @@ root=$PWD
 # shellcheck source=cmake/targets/binfmt.sh
 source cmake/targets/binfmt.sh
 trap binfmt_unregister_all EXIT
+# Ended by a signal: leave through exit, so that the EXIT trap runs.
+trap 'exit 130' INT TERM HUP
 
 JOBS=${QUORVEL_JOBS:-2}
 SOURCE_CACHE=$root/build-targets-src
 DAEMON_ONLY=(-DQUORVEL_WITH_CRYPTO=OFF -DQUORVEL_WITH_MATCH=OFF -DQUORVEL_WITH_HTTP=OFF)
 SUMMARY=()
 
-step() { echo "== targets: $*"; }
+step() { echo "== targets: $* ($((SECONDS / 60))m$((SECONDS % 60))s)"; }
 
 # configure_and_build DIR [cmake options]
 configure_and_build() {

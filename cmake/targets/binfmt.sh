@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by cmake/targets/run.sh: lets the kernel run foreign binaries
 # through qemu-user (binfmt_misc), so that a test or the sandbox can start an
 # aarch64 or MIPS program as if it were native.
@@ -38,7 +39,11 @@ binfmt_unregister_all() {
   BINFMT_ADDED=()
   # Unmount only what was mounted here, and only while nobody else's
   # entry lives in it.
-  if [ "$BINFMT_MOUNTED" = 1 ] && [ -z "$(ls "$BINFMT_DIR" | grep -vx -e register -e status)" ]; then
+  if [ "$BINFMT_MOUNTED" = 1 ]; then
+    local entry
+    for entry in "$BINFMT_DIR"/*; do
+      case "${entry##*/}" in register|status) ;; *) return 0 ;; esac
+    done
     umount "$BINFMT_DIR" && BINFMT_MOUNTED=0
   fi
 }

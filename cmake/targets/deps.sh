@@ -44,6 +44,7 @@ private_apt() {
 fetch_json_c() {
   [ -f "$cache/json-c/.unpacked" ] && return 0
   local codename
+  # shellcheck disable=SC1091
   codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
   mkdir -p "$cache/apt/lists/partial" "$cache/apt/cache/archives/partial" "$cache/download"
   echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $(debian_mirror) $codename main" \
@@ -53,7 +54,9 @@ fetch_json_c() {
   rm -rf "$cache/json-c"
   # apt-get has checked the files against the signed archive index; the
   # maintainer's signature on the .dsc would need debian-keyring besides.
-  dpkg-source --no-check -x "$(ls "$cache"/download/json-c_*.dsc | head -n 1)" "$cache/json-c"
+  local dsc
+  for dsc in "$cache"/download/json-c_*.dsc; do break; done
+  dpkg-source --no-check -x "$dsc" "$cache/json-c"
   touch "$cache/json-c/.unpacked"
 }
 

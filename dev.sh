@@ -17,6 +17,7 @@ PACKAGES=(
   libjson-c-dev libcurl4-openssl-dev libmbedtls-dev libpcre3-dev
   libgtest-dev libbenchmark-dev
   python3 openssl ipset dnsmasq-base iproute2 util-linux binutils gdb
+  busybox
 )
 
 setup() {

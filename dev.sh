@@ -6,6 +6,9 @@
 #   ./dev.sh test --sanitize   the same, built with AddressSanitizer and
 #                              UndefinedBehaviorSanitizer (in build-asan/)
 #   ./dev.sh build             set up and build only
+#   ./dev.sh package           install into staging folders, build the
+#                              consumer example against them, shellcheck,
+#                              the OpenWrt package's checks (build-package/)
 #
 # Set-up installs the Debian packages that are missing (apt-get update
 # first) and configures the build with CMake.
@@ -20,9 +23,10 @@ PACKAGES=(
   busybox
 )
 
+# setup [package...]: the packages above and the ones named.
 setup() {
   local missing=() package
-  for package in "${PACKAGES[@]}"; do
+  for package in "${PACKAGES[@]}" "$@"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
       || missing+=("$package")
   done
@@ -74,8 +78,13 @@ case "${1:-}" in
     setup
     build build
     ;;
+  package)
+    need_root package
+    setup shellcheck
+    exec bash tests/package_check.sh
+    ;;
   *)
-    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

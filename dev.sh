@@ -44,7 +44,7 @@ setup() {
 build() {
   local dir=$1
   shift
-  cmake -S . -B "$dir" "$@"
+  cmake -S . -B "$dir" -DQUORVEL_WERROR=ON "$@"
   cmake --build "$dir" -j "$(nproc)"
 }
 

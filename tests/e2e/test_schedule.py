@@ -72,6 +72,16 @@ class InSandbox:
         listing = self.sb.sh("for p in /proc/[0-9]*; do tr '\\0' ' ' < $p/cmdline; echo; done")
         return [line for line in listing.stdout.splitlines() if line.strip()]
 
+    def messages_until(self, pid, text, timeout=30):
+        """The syslog messages received until the schedule logged text."""
+        deadline = time.monotonic() + timeout
+        messages = []
+        while time.monotonic() < deadline:
+            messages += self.sb.syslog(settle=0.1)
+            if any(text in t for t in self.schedule_texts(messages)):
+                return messages
+        self.fail(f"the schedule never logged {text!r}: {self.schedule_texts(messages)}")
+
     def daemon_runs(self, messages):
         """The daemon's syslog texts, one list per process, in order."""
         runs = {}
@@ -84,17 +94,21 @@ class InSandbox:
         return [m.raw.decode("latin-1") for m in messages if b"quorvel-schedule" in m.raw]
 
     def test_a_hung_agent_is_cut_off_and_the_next_run_loads(self):
-        # The first call never answers; later calls answer at once.
+        # The agent waits until it is released, which happens only once the
+        # schedule drew its delay after the first run: that run never gets
+        # an answer.
         self.sb.agent(whitelist("2", ["1.2.3.4", "10.0.0.0/8"]), block=True)
         pid = self.start_schedule("-n", "2", "-m", "1", "-r", "2", "-t", "2", "-k", "2")
         self.assertTrue(self.sb.agent_started())
-        os.unlink(os.path.join(self.sb.agent_dir, "block"))
+        messages = self.messages_until(pid, "next run in")
+        self.sb.release()
 
         result = self.sb.wait(pid, timeout=60)
         self.assertFalse(result.timed_out)
         self.assertEqual(result.status, 0, result.stderr)
+        messages += result.syslog
 
-        runs = self.daemon_runs(result.syslog)
+        runs = self.daemon_runs(messages)
         self.assertEqual(len(runs), 2, runs)
         (first_pid, first), (second_pid, second) = runs
         # The bound ended the first run through its signal handler...
@@ -111,7 +125,7 @@ class InSandbox:
         self.assertEqual(len(self.sb.agent_calls()), 2)
 
         # The agent that the first run left waiting was ended with it.
-        schedule = self.schedule_texts(result.syslog)
+        schedule = self.schedule_texts(messages)
         self.assertTrue(any(f"ending what the run of pid {first_pid} left behind" in t
                             for t in schedule), schedule)
         if self.flavour == "dash":
@@ -140,11 +154,7 @@ class InSandbox:
     def test_a_stop_during_the_delay_leaves_no_sleeper(self):
         self.sb.agent(whitelist("2"))
         pid = self.start_schedule("-m", "900")
-        deadline = time.monotonic() + 30
-        seen = []
-        while not any("next run in" in t for t in seen) and time.monotonic() < deadline:
-            seen += self.schedule_texts(self.sb.syslog(settle=0.1))
-        self.assertTrue(any("next run in" in t for t in seen), seen)
+        self.messages_until(pid, "next run in")
         self.sb.signal(pid, signal.SIGTERM)
         result = self.sb.wait(pid, timeout=30)
         self.assertFalse(result.timed_out)

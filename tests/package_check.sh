@@ -59,6 +59,11 @@ consume shared
 step "shared libraries"
 version=$(sed -n 's/^project(quorvel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 soversion=${version%.*}
+package_version=$(sed -n 's/^PKG_VERSION:=//p' openwrt/quorvel/Makefile)
+[ "$package_version" = "$version" ] || {
+  echo "openwrt/quorvel/Makefile has PKG_VERSION $package_version, the project $version" >&2
+  exit 1
+}
 for piece in core files url dnsmasq crypto match http; do
   library=$out/shared/stage/usr/lib/libquorvel_$piece.so.$version
   [ -f "$library" ] || { echo "missing: $library" >&2; exit 1; }

@@ -80,7 +80,7 @@ case "${1:-}" in
     ;;
   package)
     need_root package
-    setup shellcheck
+    setup shellcheck libpcre2-dev
     exec bash tests/package_check.sh
     ;;
   *)

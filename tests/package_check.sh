@@ -2,11 +2,12 @@
 # The package checks (./dev.sh package runs them, as root, after set-up):
 #
 # 1. shellcheck over the OpenWrt package's shell files;
-# 2. the support library built static and shared in build-package/, each
-#    installed into a staging folder (DESTDIR, prefix /usr) together with the
-#    files that the OpenWrt package adds (schedule, init script);
-# 3. the consumer example built against each staging folder twice, through
-#    the CMake package and through pkg-config, and run;
+# 2. three builds in build-package/ (the daemon alone, the library static,
+#    the library shared), each installed into a staging folder (DESTDIR,
+#    prefix /usr) together with the files that the OpenWrt package adds
+#    (schedule, init script);
+# 3. the consumer example built against each library's staging folder
+#    twice, through the CMake package and through pkg-config, and run;
 # 4. the shared libraries: soname, and no C++ runtime underneath;
 # 5. the feed's test script against the staged packages, and the schedule's
 #    tests with the staged daemon, both in the sandbox.
@@ -51,9 +52,17 @@ consume() {
   LD_LIBRARY_PATH=$usr/lib "$dir/consumer-pc/consumer"
 }
 
+# The OpenWrt package's two builds, as near as Debian allows: the daemon
+# alone (with our UCI layer: Debian has no libuci), and the support library
+# shared over PCRE2 with the tools. Between them, the default static build
+# that a consumer gets from a plain install.
+build_and_stage daemon -DQUORVEL_WITH_CRYPTO=OFF -DQUORVEL_WITH_MATCH=OFF -DQUORVEL_WITH_HTTP=OFF
+step "the daemon as packaged"
+sh tests/binary_check.sh "$out/daemon/stage/usr/sbin/quorvel"
 build_and_stage static
 consume static
-build_and_stage shared -DBUILD_SHARED_LIBS=ON
+build_and_stage shared -DBUILD_SHARED_LIBS=ON -DQUORVEL_UCI=OWN -DQUORVEL_REGEX=PCRE2 \
+  -DQUORVEL_WITH_CRYPTO=ON -DQUORVEL_WITH_MATCH=ON -DQUORVEL_WITH_HTTP=ON
 consume shared
 
 step "shared libraries"
@@ -88,9 +97,8 @@ step "feed test script and schedule, in the sandbox"
 cd tests/e2e
 export QUORVEL_SANDBOX_DIR=$out/sandboxes PYTHONDONTWRITEBYTECODE=1
 mkdir -p "$QUORVEL_SANDBOX_DIR"
-QUORVEL_STAGE=$out/static/stage QUORVEL_FEED_PACKAGES="quorvel zentix quorvel-url-selftest" \
-  python3 -m unittest feed_check
+QUORVEL_STAGE=$out/daemon/stage QUORVEL_FEED_PACKAGES=quorvel python3 -m unittest feed_check
 QUORVEL_STAGE=$out/shared/stage \
   QUORVEL_FEED_PACKAGES="libquorvel libquorvel-dnsmasq libquorvel-crypto libquorvel-match libquorvel-http zentix quorvel-url-selftest" \
   python3 -m unittest feed_check
-QUORVEL_BIN=$out/static/stage/usr/sbin/quorvel python3 -m unittest test_schedule
+QUORVEL_BIN=$out/daemon/stage/usr/sbin/quorvel python3 -m unittest test_schedule

@@ -14,7 +14,7 @@ import tempfile
 import time
 import unittest
 
-from daemon_case import DAEMON, PID_FILE, TIMESTAMP_FILE, WARNING, Sandbox, whitelist
+from daemon_case import DAEMON, PID_FILE, TIMESTAMP_FILE, Sandbox, whitelist
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCHEDULE = os.environ.get("QUORVEL_SCHEDULE") or os.path.join(
@@ -72,7 +72,7 @@ class InSandbox:
         listing = self.sb.sh("for p in /proc/[0-9]*; do tr '\\0' ' ' < $p/cmdline; echo; done")
         return [line for line in listing.stdout.splitlines() if line.strip()]
 
-    def messages_until(self, pid, text, timeout=30):
+    def messages_until(self, text, timeout=30):
         """The syslog messages received until the schedule logged text."""
         deadline = time.monotonic() + timeout
         messages = []
@@ -100,7 +100,7 @@ class InSandbox:
         self.sb.agent(whitelist("2", ["1.2.3.4", "10.0.0.0/8"]), block=True)
         pid = self.start_schedule("-n", "2", "-m", "1", "-r", "2", "-t", "2", "-k", "2")
         self.assertTrue(self.sb.agent_started())
-        messages = self.messages_until(pid, "next run in")
+        messages = self.messages_until("next run in")
         self.sb.release()
 
         result = self.sb.wait(pid, timeout=60)
@@ -154,7 +154,7 @@ class InSandbox:
     def test_a_stop_during_the_delay_leaves_no_sleeper(self):
         self.sb.agent(whitelist("2"))
         pid = self.start_schedule("-m", "900")
-        self.messages_until(pid, "next run in")
+        self.messages_until("next run in")
         self.sb.signal(pid, signal.SIGTERM)
         result = self.sb.wait(pid, timeout=30)
         self.assertFalse(result.timed_out)

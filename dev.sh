@@ -6,6 +6,9 @@
 #   ./dev.sh test --sanitize   the same, built with AddressSanitizer and
 #                              UndefinedBehaviorSanitizer (in build-asan/)
 #   ./dev.sh build             set up and build only
+#   ./dev.sh package           install into staging folders, build the
+#                              consumer example against them, shellcheck,
+#                              the OpenWrt package's checks (build-package/)
 #   ./dev.sh targets [NAME...] the router targets (aarch64, mips, musl)
 #                              built and tested under qemu-user
 #
@@ -19,6 +22,7 @@ PACKAGES=(
   libjson-c-dev libcurl4-openssl-dev libmbedtls-dev libpcre3-dev
   libgtest-dev libbenchmark-dev
   python3 openssl ipset dnsmasq-base iproute2 util-linux binutils gdb tzdata
+  busybox
 )
 
 # ./dev.sh targets: cross compilers, qemu-user, musl, libc++'s headers,
@@ -30,6 +34,7 @@ TARGET_PACKAGES=(
   libpcre3-dev:arm64 libgtest-dev:arm64
 )
 
+# setup [package...]: the packages above and the ones named.
 setup() {
   local missing=() package
   for package in "${PACKAGES[@]}" "$@"; do
@@ -84,6 +89,11 @@ case "${1:-}" in
     setup
     build build
     ;;
+  package)
+    need_root package
+    setup shellcheck libpcre2-dev
+    exec bash tests/package_check.sh
+    ;;
   targets)
     need_root targets
     dpkg --print-foreign-architectures | grep -qx arm64 || dpkg --add-architecture arm64
@@ -91,7 +101,7 @@ case "${1:-}" in
     exec cmake/targets/run.sh "${@:2}"
     ;;
   *)
-    sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

@@ -1,10 +1,9 @@
 """Common ground of the daemon's end-to-end tests: a fresh sandbox per
 test and the exact texts the daemon writes."""
 
-import unittest
-
 import calendar
 import time
+import unittest
 
 from sandbox import (DAEMON, DAEMON_FOREIGN, DAEMON_SIGUSR1, Sandbox,  # noqa: F401  (re-exported)
                      delivered, syslog_clock_offset, whitelist)

@@ -114,16 +114,9 @@ TEST_F(Payload, Base64EmptyTextIsOneNul) {
 
 TEST_F(Payload, Base64RefusesMalformedTextsSilently) {
   log_verbose = 1;
-  const char *malformed[] = {"YW*j",
-                             "Y===",
-                             "=YWJ",
-                             "YW=j",
-                             "YWJj====",
-                             " YWJj",
-                             "YW Jj",
-                             "YQ==YQ==",
-                             "\x80\x81"
-                             "ab"};
+  const char *malformed[] = {
+      "YW*j",  "Y===",  "=YWJ",     "YW=j",      "YWJj====",
+      " YWJj", "YW Jj", "YQ==YQ==", "\200\201ab"};  // bytes 0x80 and 0x81, then ab
   for (const char *text : malformed) {
     len_buf buf{};
     EXPECT_EQ(base64_to_buf(&buf, text), -1) << text;
@@ -348,8 +341,7 @@ TEST_F(Payload, AesWrongKeyStaysInBounds) {
 // --- payload_decrypt -----------------------------------------------------
 
 TEST_F(Payload, DecryptsOneBlockPayload) {
-  bytes plain = {'h', 'e', 'l', 'l', 'o'};
-  plain.insert(plain.end(), 11, 11);
+  const bytes plain = {'h', 'e', 'l', 'l', 'o', 11, 11, 11, 11, 11, 11, 11, 11, 11, 11, 11};
   const std::string text = base64(encrypt_cbc(kKey, {}, plain));
   char *result = nullptr;
   ASSERT_EQ(payload_decrypt(text.c_str(), kKey.data(), &result), 0);

@@ -200,9 +200,10 @@ TEST_F(Payload, AesMatchesPublishedCbcVector) {
 // The IV needs no alignment and only its first sixteen bytes are used.
 TEST_F(Payload, AesIvAtAnyAddress) {
   const bytes iv = from_hex("000102030405060708090a0b0c0d0e0f");
-  bytes shifted(1, 0xAA);
-  shifted.insert(shifted.end(), iv.begin(), iv.end());
-  shifted.push_back(0xBB);
+  // One byte before the IV, one after it.
+  bytes shifted(1 + iv.size() + 1, 0xAA);
+  memcpy(shifted.data() + 1, iv.data(), iv.size());
+  shifted.back() = 0xBB;
   const bytes plain = pkcs7("odd alignment");
   const bytes cipher = encrypt_cbc(kKey, iv, plain);
   len_buf key = view(kKey);

@@ -6,6 +6,10 @@
 #   ./dev.sh test --sanitize   the same, built with AddressSanitizer and
 #                              UndefinedBehaviorSanitizer (in build-asan/)
 #   ./dev.sh build             set up and build only
+#   ./dev.sh matrix            other compilers, build types and dependency
+#                              sets: GCC Release, clang Debug, PCRE2, the
+#                              daemon alone, libuci from a staging prefix
+#                              (tests/build_matrix.sh; build-matrix-*/)
 #
 # Set-up installs the Debian packages that are missing (apt-get update
 # first) and configures the build with CMake.
@@ -19,9 +23,13 @@ PACKAGES=(
   python3 openssl ipset dnsmasq-base iproute2 util-linux binutils gdb
 )
 
+# The matrix's second compiler and second regular-expression library.
+MATRIX_PACKAGES=(clang libpcre2-dev)
+
+# setup [extra package...]: installs what is missing of PACKAGES and extras.
 setup() {
   local missing=() package
-  for package in "${PACKAGES[@]}"; do
+  for package in "${PACKAGES[@]}" "$@"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
       || missing+=("$package")
   done
@@ -73,8 +81,13 @@ case "${1:-}" in
     setup
     build build
     ;;
+  matrix)
+    need_root matrix
+    setup "${MATRIX_PACKAGES[@]}"
+    exec tests/build_matrix.sh
+    ;;
   *)
-    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

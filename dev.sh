@@ -6,6 +6,10 @@
 #   ./dev.sh test --sanitize   the same, built with AddressSanitizer and
 #                              UndefinedBehaviorSanitizer (in build-asan/)
 #   ./dev.sh build             set up and build only
+#   ./dev.sh matrix            other compilers, build types and dependency
+#                              sets: GCC Release, clang Debug, PCRE2, the
+#                              daemon alone, libuci from a staging prefix
+#                              (tests/build_matrix.sh; build-matrix-*/)
 #   ./dev.sh package           install into staging folders, build the
 #                              consumer example against them, shellcheck,
 #                              the OpenWrt package's checks (build-package/)
@@ -25,6 +29,9 @@ PACKAGES=(
   busybox
 )
 
+# The matrix's second compiler and second regular-expression library.
+MATRIX_PACKAGES=(clang libpcre2-dev)
+
 # ./dev.sh targets: cross compilers, qemu-user, musl, libc++'s headers,
 # dpkg-dev for apt-get source, and Debian's arm64 multiarch libraries.
 TARGET_PACKAGES=(
@@ -34,7 +41,7 @@ TARGET_PACKAGES=(
   libpcre3-dev:arm64 libgtest-dev:arm64
 )
 
-# setup [package...]: the packages above and the ones named.
+# setup [extra package...]: installs what is missing of PACKAGES and extras.
 setup() {
   local missing=() package
   for package in "${PACKAGES[@]}" "$@"; do
@@ -89,6 +96,11 @@ case "${1:-}" in
     setup
     build build
     ;;
+  matrix)
+    need_root matrix
+    setup "${MATRIX_PACKAGES[@]}"
+    exec tests/build_matrix.sh
+    ;;
   package)
     need_root package
     setup shellcheck libpcre2-dev
@@ -101,7 +113,7 @@ case "${1:-}" in
     exec cmake/targets/run.sh "${@:2}"
     ;;
   *)
-    sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

@@ -6,6 +6,10 @@
 #   ./dev.sh test --sanitize   the same, built with AddressSanitizer and
 #                              UndefinedBehaviorSanitizer (in build-asan/)
 #   ./dev.sh build             set up and build only
+#   ./dev.sh matrix            other compilers, build types and dependency
+#                              sets: GCC Release, clang Debug, PCRE2, the
+#                              daemon alone, libuci from a staging prefix
+#                              (tests/build_matrix.sh; build-matrix-*/)
 #   ./dev.sh package           install into staging folders, build the
 #                              consumer example against them, shellcheck,
 #                              the OpenWrt package's checks (build-package/)
@@ -23,7 +27,10 @@ PACKAGES=(
   busybox
 )
 
-# setup [package...]: the packages above and the ones named.
+# The matrix's second compiler and second regular-expression library.
+MATRIX_PACKAGES=(clang libpcre2-dev)
+
+# setup [extra package...]: installs what is missing of PACKAGES and extras.
 setup() {
   local missing=() package
   for package in "${PACKAGES[@]}" "$@"; do
@@ -78,13 +85,18 @@ case "${1:-}" in
     setup
     build build
     ;;
+  matrix)
+    need_root matrix
+    setup "${MATRIX_PACKAGES[@]}"
+    exec tests/build_matrix.sh
+    ;;
   package)
     need_root package
     setup shellcheck libpcre2-dev
     exec bash tests/package_check.sh
     ;;
   *)
-    sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

@@ -106,10 +106,12 @@ BENCHMARK(BM_match_text)->DenseRange(0, 4)->ComputeStatistics("min", fastest);
 const unsigned char kKey[16] = {0x2b, 0x7e, 0x15, 0x16, 0x28, 0xae, 0xd2, 0xa6,
                                 0xab, 0xf7, 0x15, 0x88, 0x09, 0xcf, 0x4f, 0x3c};
 
-// base64 of a cipher text of size bytes (its last plain byte is 16).
+// base64 of a cipher text of size bytes (its last plain byte is 16); size
+// is a positive multiple of the AES block, else the text is empty.
 std::string payload_of(size_t size) {
+  if (size == 0 || size % 16 != 0) return {};
   std::vector<unsigned char> plain(size, 'p');
-  plain.back() = 16;
+  plain[size - 1] = 16;
   std::vector<unsigned char> cipher(size);
   unsigned char iv[16] = {};
   mbedtls_aes_context aes;

@@ -13,6 +13,13 @@ namespace {
 // makes PCRE take a temporary vector of its own from the heap.
 constexpr int kVectorSize = 9;
 
+// PCRE backtracks by recursion on the machine stack, some hundred bytes a
+// level: a long subject under a repeated group would overflow the stack
+// and end the process. Past this depth (about 256 KiB of stack) the match
+// fails instead, as a miss, near where the PCRE2 backend's bounded frames
+// end.
+constexpr unsigned long kRecursionLimit = 500;
+
 pcre *as_pcre(match_regex *regex) {
   return reinterpret_cast<pcre *>(regex);
 }
@@ -33,9 +40,13 @@ match_regex *match_regex_compile(const char *pattern, int *error_offset,
 
 int match_regex_exec(const match_regex *regex, const char *subject, int length) {
   int vector[kVectorSize] = {};
+  // The recursion limit only: no study data.
+  pcre_extra limits{};
+  limits.flags = PCRE_EXTRA_MATCH_LIMIT_RECURSION;
+  limits.match_limit_recursion = kRecursionLimit;
   // 0 means the vector was too small for every capture: still a match.
-  return pcre_exec(as_pcre(regex), nullptr, subject, length, 0, 0, vector, kVectorSize) >= 0 ? 0
-                                                                                             : -1;
+  const int found = pcre_exec(as_pcre(regex), &limits, subject, length, 0, 0, vector, kVectorSize);
+  return found >= 0 ? 0 : -1;
 }
 
 void match_regex_free(match_regex *regex) {

@@ -45,9 +45,11 @@ struct match_rule {
 // 0 when subject matches. -1 for a null subject or pattern, a subject or (in
 // modes 0 to 3) a pattern that is empty or has a negative count, a pattern
 // longer than the subject, a null regex in mode 4, an unknown mode, a miss
-// in modes 0 and 4 and any PCRE run-time error; in modes 1 to 3 a miss
-// gives the non-zero result of the case-insensitive comparison. Callers
-// test for 0 only. Nothing is allocated, except that classic PCRE takes a
+// in modes 0 and 4 and any PCRE run-time error, among them a match that
+// backtracks deeper than the bounded memory of a match allows (a few
+// hundred nested steps, such as a repeated group over a long subject); in
+// modes 1 to 3 a miss gives the non-zero result of the case-insensitive
+// comparison. Callers test for 0 only. Nothing is allocated, except that classic PCRE takes a
 // temporary vector for an expression that refers back to its fourth or a
 // later group, which its fixed vector of nine cannot hold. The subject's
 // storage must hold length + 1 bytes; the byte at bytes[length] holds its

@@ -52,7 +52,13 @@ int read_all(uci_context *ctx, int fd, size_t hint, heap_ptr<char> *out, size_t 
 }  // namespace
 
 int package_read(uci_context *ctx, const char *name, uci_package **out) {
-  if (!valid_package_name(name)) return fail(ctx, UCI_ERR_INVAL);
+  // libuci takes a name that begins with '/' or "./", or that holds a '/',
+  // as a path, and finds no package under any other name that begins with
+  // '.'. This layer reads only the config files of ctx->confdir itself:
+  // every such name is a package that does not exist.
+  if (name[0] == '.' || strchr(name, '/') != nullptr) return fail(ctx, UCI_ERR_NOTFOUND);
+  // Any other printable name is a file name in the confdir, as in libuci.
+  if (!valid_type(name)) return fail(ctx, UCI_ERR_INVAL);
 
   size_t dir_length = strlen(ctx->confdir);
   size_t name_length = strlen(name);

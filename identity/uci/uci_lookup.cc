@@ -42,7 +42,9 @@ int split_path(uci_context *ctx, uci_ptr *ptr, char *str) {
     ptr->option = strsep(&rest, ".");
     ptr->target = UCI_TYPE_OPTION;
   }
-  bool valid = rest == nullptr && uci_store::valid_package_name(ptr->package) &&
+  // libuci checks the package of a path as loosely as a section type (any
+  // printable ASCII but space): a name it cannot load is then "not found".
+  bool valid = rest == nullptr && uci_store::valid_type(ptr->package) &&
                (ptr->option == nullptr || uci_store::valid_name(ptr->option)) &&
                (ptr->value == nullptr || text_valid(ptr->value));
   if (!valid) {

@@ -162,6 +162,10 @@ class Sandbox:
 
     def env(self, extra=None):
         env = {"PATH": self.path, "LANG": "C"}
+        # A daemon built against libraries in a staging prefix (libuci and
+        # libubox of an SDK) finds them where the tests were told they are.
+        if os.environ.get("LD_LIBRARY_PATH"):
+            env["LD_LIBRARY_PATH"] = os.environ["LD_LIBRARY_PATH"]
         env.update(extra or {})
         return env
 

@@ -80,8 +80,12 @@ int log_capture_count_framed(int priority, const std::string &prefix, const std:
 
 std::string log_capture_dump() {
   std::string all;
-  for (const captured_line &line : lines())
-    all += "<" + std::to_string(line.priority) + "> " + line.text +
-           (line.text.ends_with('\n') ? "" : "\n");
+  for (const captured_line &line : lines()) {
+    all += '<';
+    all += std::to_string(line.priority);
+    all += "> ";
+    all += line.text;
+    if (!line.text.ends_with('\n')) all += '\n';
+  }
   return all;
 }

@@ -96,6 +96,32 @@ TEST_F(Alloc, MatchingAllocatesNothing) {
   for (match_rule &rule : rules) match_rule_release(&rule);
 }
 
+// Backtracking too, within and beyond the matcher's bounded memory: PCRE2
+// keeps its frames in an arena on the stack, classic PCRE recurses on it.
+TEST_F(Alloc, BacktrackingAllocatesNothing) {
+  match_rule rule{};
+  ASSERT_EQ(match_rule_from_text(&rule, "^(?:a|b)*c$", MATCH_REGULAR, nullptr), 0);
+  std::string ordinary;
+  for (int i = 0; i < 80; ++i) ordinary += "ab";
+  ordinary += "c#";
+  std::string hostile;
+  for (int i = 0; i < 50000; ++i) hostile += "ab";
+  hostile += "c#";
+  len_buf subjects[] = {{static_cast<int32_t>(ordinary.size() - 1), ordinary.data()},
+                        {static_cast<int32_t>(hostile.size() - 1), hostile.data()}};
+
+  const alloc_snapshot before = alloc_now();
+  const int matched = match_rule_test(&rule, &subjects[0]);
+  const int too_deep = match_rule_test(&rule, &subjects[1]);
+  const alloc_snapshot after = alloc_now();
+
+  EXPECT_EQ(after.calls, before.calls);
+  EXPECT_EQ(after.live, before.live);
+  EXPECT_EQ(matched, 0);
+  EXPECT_EQ(too_deep, -1);
+  match_rule_release(&rule);
+}
+
 TEST_F(Alloc, DecodingAllocatesNothingEncodingOnce) {
   char text[] = "a+b%41%4a%zz%4";
   len_buf buf{14, text};

@@ -167,10 +167,9 @@ struct hand_option {
     option.type = UCI_TYPE_STRING;
     option.v.string = const_cast<char *>(text);
   }
-  explicit hand_option(std::vector<std::string> list) : names(std::move(list)) {
+  explicit hand_option(std::vector<std::string> list) : items(list.size()), names(std::move(list)) {
     option.e.type = UCI_TYPE_OPTION;
     option.type = UCI_TYPE_LIST;
-    items.resize(names.size());
     uci_list *head = &option.v.list;
     head->next = head->prev = head;
     for (size_t i = 0; i < items.size(); ++i) {

@@ -141,6 +141,20 @@ TEST_F(Match, RegularIsCaseSensitivePcre) {
   EXPECT_EQ(match("example.com.evil", "", MATCH_REGULAR, host.get()), -1);
 }
 
+// Backtracking runs in bounded memory on either regular-expression library:
+// a repeated group over a long subject is a miss, never a stack overflow,
+// while one of ordinary length still matches.
+TEST_F(Match, DeepBacktrackingEndsAsAMiss) {
+  regex_guard repeated("^(?:a|b)*c$");
+  std::string ordinary;
+  for (int i = 0; i < 80; ++i) ordinary += "ab";
+  EXPECT_EQ(match(ordinary + "c", "", MATCH_REGULAR, repeated.get()), 0);
+  EXPECT_EQ(match(ordinary + "x", "", MATCH_REGULAR, repeated.get()), -1);
+  std::string hostile;
+  for (int i = 0; i < 50000; ++i) hostile += "ab";
+  EXPECT_EQ(match(hostile + "c", "", MATCH_REGULAR, repeated.get()), -1);
+}
+
 TEST_F(Match, EmptyInputsAndUnknownModesNeverMatch) {
   regex_guard any(".*");
   for (uint8_t mode = 0; mode <= 4; ++mode) {

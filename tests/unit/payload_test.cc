@@ -114,16 +114,9 @@ TEST_F(Payload, Base64EmptyTextIsOneNul) {
 
 TEST_F(Payload, Base64RefusesMalformedTextsSilently) {
   log_verbose = 1;
-  const char *malformed[] = {"YW*j",
-                             "Y===",
-                             "=YWJ",
-                             "YW=j",
-                             "YWJj====",
-                             " YWJj",
-                             "YW Jj",
-                             "YQ==YQ==",
-                             "\x80\x81"
-                             "ab"};
+  const char *malformed[] = {
+      "YW*j",  "Y===",  "=YWJ",     "YW=j",      "YWJj====",
+      " YWJj", "YW Jj", "YQ==YQ==", "\200\201ab"};  // bytes 0x80 and 0x81, then ab
   for (const char *text : malformed) {
     len_buf buf{};
     EXPECT_EQ(base64_to_buf(&buf, text), -1) << text;
@@ -207,9 +200,10 @@ TEST_F(Payload, AesMatchesPublishedCbcVector) {
 // The IV needs no alignment and only its first sixteen bytes are used.
 TEST_F(Payload, AesIvAtAnyAddress) {
   const bytes iv = from_hex("000102030405060708090a0b0c0d0e0f");
-  bytes shifted(1, 0xAA);
-  shifted.insert(shifted.end(), iv.begin(), iv.end());
-  shifted.push_back(0xBB);
+  // One byte before the IV, one after it.
+  bytes shifted(1 + iv.size() + 1, 0xAA);
+  memcpy(shifted.data() + 1, iv.data(), iv.size());
+  shifted.back() = 0xBB;
   const bytes plain = pkcs7("odd alignment");
   const bytes cipher = encrypt_cbc(kKey, iv, plain);
   len_buf key = view(kKey);
@@ -348,8 +342,7 @@ TEST_F(Payload, AesWrongKeyStaysInBounds) {
 // --- payload_decrypt -----------------------------------------------------
 
 TEST_F(Payload, DecryptsOneBlockPayload) {
-  bytes plain = {'h', 'e', 'l', 'l', 'o'};
-  plain.insert(plain.end(), 11, 11);
+  const bytes plain = {'h', 'e', 'l', 'l', 'o', 11, 11, 11, 11, 11, 11, 11, 11, 11, 11, 11};
   const std::string text = base64(encrypt_cbc(kKey, {}, plain));
   char *result = nullptr;
   ASSERT_EQ(payload_decrypt(text.c_str(), kKey.data(), &result), 0);

@@ -104,12 +104,63 @@ TEST_F(UciFormat, EscapesContinuationsAndMultiLineQuotes) {
 TEST_F(UciFormat, ShortKeywordsSemicolonsAndCrLf) {
   write("p",
         "c t s\r\n"
-        "o a 1; o b 2\r\n"
-        "l c x;l c y\r\n"
+        "o a 1 ; o b 2\r\n"
+        "l c x ;l c y\r\n"
         "p p\r\n");
   EXPECT_EQ(value("p.s.a"), "1");
   EXPECT_EQ(value("p.s.b"), "2");
   EXPECT_EQ(value("p.s.c"), "[x|y]");
+}
+
+// A ';' right after an argument written as it stands ends the line: what
+// follows on that line is dropped. After a quote, a backslash or a space
+// the ';' separates two commands.
+TEST_F(UciFormat, SemicolonAfterAPlainArgumentEndsTheLine) {
+  write("messaging",
+        "config info deviceInfo\n"
+        "\toption DEVICE_ID abc; option CHANNEL_SECRET xyz\n"
+        "\tlist items a;list items b\n"
+        "\toption quoted 'q'; option after_quote 1\n"
+        "\toption escaped e\\s; option after_escape 2\n"
+        "\toption spaced s ; option after_space 3\n"
+        "\toption trailing t;\n"
+        "\toption name_cut; option after_name 4\n"
+        "config info cut; option after_section 5\n"
+        "\toption next_line 6\n");
+  EXPECT_EQ(value("messaging.deviceInfo.DEVICE_ID"), "abc");
+  EXPECT_EQ(value("messaging.deviceInfo.CHANNEL_SECRET"), "<none>");
+  EXPECT_EQ(value("messaging.deviceInfo.items"), "[a]");
+  EXPECT_EQ(value("messaging.deviceInfo.quoted"), "q");
+  EXPECT_EQ(value("messaging.deviceInfo.after_quote"), "1");
+  EXPECT_EQ(value("messaging.deviceInfo.escaped"), "es");
+  EXPECT_EQ(value("messaging.deviceInfo.after_escape"), "2");
+  EXPECT_EQ(value("messaging.deviceInfo.spaced"), "s");
+  EXPECT_EQ(value("messaging.deviceInfo.after_space"), "3");
+  EXPECT_EQ(value("messaging.deviceInfo.trailing"), "t");
+  EXPECT_EQ(value("messaging.deviceInfo.name_cut"), "<none>");
+  EXPECT_EQ(value("messaging.deviceInfo.after_name"), "<none>");
+  EXPECT_EQ(value("messaging.cut.after_section"), "<none>");
+  EXPECT_EQ(value("messaging.cut.next_line"), "6");
+}
+
+// A ';' where a command word belongs is no command, nor is a line end that
+// follows a separating ';'.
+TEST_F(UciFormat, SemicolonInPlaceOfACommandIsInvalid) {
+  for (const char *content : {"config t s\n;\n", "config t s\n  ;\n  option a 1\n",
+                              "config t s\n; option a 1\n", "config t s\n  option a 1 ;\n"}) {
+    SCOPED_TRACE(content);
+    reset_context();
+    write("p", content);
+    auto found = lookup("p.s.a");
+    EXPECT_EQ(found.status, UCI_ERR_PARSE);
+  }
+  // A separating ';' before a comment or the end of the text is fine.
+  for (const char *content : {"config t s\n  option a 1 ; # note\n", "config t s ; option a 1"}) {
+    SCOPED_TRACE(content);
+    reset_context();
+    write("p", content);
+    EXPECT_EQ(value("p.s.a"), "1");
+  }
 }
 
 TEST_F(UciFormat, AnonymousSectionsByTypeAndIndex) {
@@ -198,8 +249,11 @@ TEST_F(UciLookup, MalformedPaths) {
   EXPECT_EQ(lookup("p.s.a.extra").status, UCI_ERR_PARSE);
   EXPECT_EQ(lookup("").status, UCI_ERR_PARSE);
   EXPECT_EQ(lookup("../p.s.a").status, UCI_ERR_PARSE);
-  EXPECT_EQ(lookup("p/x.s.a").status, UCI_ERR_PARSE);
   EXPECT_EQ(lookup("p.s.bad-option").status, UCI_ERR_PARSE);
+  // A package name that libuci cannot load is not found rather than
+  // malformed.
+  EXPECT_EQ(lookup("p/x.s.a").status, UCI_ERR_NOTFOUND);
+  EXPECT_EQ(lookup("p:x.s.a").status, UCI_ERR_NOTFOUND);
   EXPECT_EQ(lookup("p.bad-section.a").status, UCI_ERR_INVAL);
   EXPECT_EQ(lookup("p.@t[x].a").status, UCI_ERR_INVAL);
   EXPECT_EQ(lookup("p.@t[0]x.a").status, UCI_ERR_INVAL);

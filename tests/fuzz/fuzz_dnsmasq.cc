@@ -8,23 +8,31 @@
 #include <json-c/json.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "lib/dnsmasq_ipset.h"
 #include "tests/support/log_capture.h"
-#include "tests/support/temp_dir.h"
+#include "tests/fuzz/memory_file.h"
 
 namespace {
 
 constexpr char SET[] = "cdnwhite";
 
-const std::string &ipset_path() {
-  static temp_dir dir;
-  static std::string path = dir.file("ipset.conf");
-  return path;
+const memory_file &ipset_file() {
+  static memory_file file;
+  return file;
+}
+
+// The file's whole content.
+std::string content() {
+  std::string text;
+  char chunk[4096];
+  ssize_t count;
+  for (off_t at = 0; (count = pread(ipset_file().fd(), chunk, sizeof chunk, at)) > 0; at += count)
+    text.append(chunk, static_cast<size_t>(count));
+  return text;
 }
 
 bool printable(const char *text) {
@@ -65,17 +73,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string text(reinterpret_cast<const char *>(data), size);
   json_object *hosts = json_tokener_parse(text.c_str());
 
-  remove(ipset_path().c_str());
+  static const uint8_t mark[] = "untouched";
+  ipset_file().fill(mark, sizeof mark - 1);
   log_capture_clear();
-  const int result = ipset_file_create(ipset_path().c_str(), SET, hosts);
+  const int result = ipset_file_create(ipset_file().path(), SET, hosts);
   if (hosts == nullptr) {
     // A null list touches no file.
-    if (result != -1 || file_read_all(ipset_path()) != "<missing>") abort();
+    if (result != -1 || content() != "untouched") abort();
     return 0;
   }
   int code = 0;
   const std::string lines = expected_lines(hosts, &code);
-  if (result != code || file_read_all(ipset_path()) != lines) abort();
+  if (result != code || content() != lines) abort();
   for (const captured_line &line : log_capture_lines())
     if (line.text.find('\n') != line.text.size() - 1) abort();  // one log line each
   json_object_put(hosts);

@@ -22,7 +22,7 @@
 #include "sync/json_file.h"
 #include "sync/whitelist_load.h"
 #include "tests/support/log_capture.h"
-#include "tests/support/temp_dir.h"
+#include "tests/fuzz/memory_file.h"
 
 namespace {
 
@@ -33,10 +33,9 @@ bool is_ipset_command(const char *command) {
   return command != nullptr && strncmp(command, "ipset ", 6) == 0;
 }
 
-const std::string &answer_path() {
-  static temp_dir dir;
-  static std::string path = dir.file("cdn_whitelist");
-  return path;
+const memory_file &answer() {
+  static memory_file file;
+  return file;
 }
 
 bool only_address_chars(const std::string &text) {
@@ -83,16 +82,13 @@ extern "C" int system(const char *command) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size > (1 << 16)) return 0;
-  FILE *out = fopen(answer_path().c_str(), "wb");
-  if (out == nullptr) abort();
-  fwrite(data, 1, size, out);
-  fclose(out);
+  answer().fill(data, size);
 
   recorded.clear();
   log_capture_clear();
   flush_fails = size % 2 == 1;
   const cdn_state state{};
-  const int result = whitelist_load(answer_path().c_str(), &state);
+  const int result = whitelist_load(answer().path(), &state);
 
   for (size_t i = 0; i < recorded.size(); ++i) {
     const std::string &line = recorded[i];
@@ -108,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     case WHITELIST_LOAD_OK:
       if (flush_fails || recorded.empty()) abort();
       if (std::vector<std::string>(recorded.begin() + 1, recorded.end()) !=
-          expected_adds(answer_path().c_str()))
+          expected_adds(answer().path()))
         abort();
       break;
     case WHITELIST_LOAD_FLUSH:

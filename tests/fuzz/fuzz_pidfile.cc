@@ -2,34 +2,20 @@
 // its first 15 bytes count, converted as atoi() does, whatever follows.
 #include "tests/fuzz/fuzz_target.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <climits>
 #include <cstdint>
 #include <cstdlib>
-#include <string>
 
 #include "daemon/pidfile.h"
-#include "tests/support/temp_dir.h"
+#include "tests/fuzz/memory_file.h"
 
 namespace {
 
 constexpr size_t PID_TEXT_MAX = 15;
 
-const std::string &pid_path() {
-  static temp_dir dir;
-  static std::string path = dir.file("quorvel.pid");
-  return path;
-}
-
 int read_back(const uint8_t *data, size_t size) {
-  const int fd = open(pid_path().c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) abort();
-  if (size > 0 && write(fd, data, size) != static_cast<ssize_t>(size)) abort();
-  const int pid = pidfile_read_pid(fd);
-  close(fd);
-  return pid;
+  static memory_file file;
+  file.fill(data, size);
+  return pidfile_read_pid(file.fd());
 }
 
 // atoi's reading of the text before the first NUL: blanks, a sign, digits.

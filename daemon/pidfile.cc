@@ -108,7 +108,11 @@ pid_t pidfile_lock(const char *path) {
   if (pid != 0 && pid != getpid() && kill(pid, 0) == 0) refuse();
 
   pid_t session = setsid();
-  if (!file.writable) return session;
+  if (!file.writable) {
+    // Read-only (a read-only /tmp): no pid is written, the lock still holds.
+    held_lock = file.fd.release();
+    return session;
+  }
 
   char text[16] = {};
   int length = snprintf(text, sizeof text, "%d\n", static_cast<int>(getpid()));

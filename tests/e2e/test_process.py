@@ -2,6 +2,7 @@
 signals and exit, end to end."""
 
 import re
+import shlex
 import signal
 import stat
 import time
@@ -82,7 +83,7 @@ class PidFile(DaemonTestCase):
     def test_own_pid_counts_as_a_restart(self):
         self.sb.write(PID_FILE, "")
         self.sb.agent(whitelist("2"))
-        result = self.sb.run(["/bin/sh", "-c", f"echo $$ > {PID_FILE}; exec {DAEMON}"])
+        result = self.sb.run(["/bin/sh", "-c", f"echo $$ > {PID_FILE}; exec {shlex.quote(DAEMON)}"])
         self.assertWentOn(result)
 
     def test_a_live_process_refuses_the_start(self):
@@ -129,6 +130,18 @@ class PidFile(DaemonTestCase):
         self.assertIsNone(self.sb.mode(PID_FILE))
         self.assertEqual(len(self.sb.agent_calls()), 1)
 
+    def test_a_read_only_tmp_with_a_stale_pid_file_still_locks(self):
+        self.sb.write(PID_FILE, "99999\n")
+        self.sb.sh("mount -o remount,ro /tmp")
+        self.sb.agent(whitelist("2"), block=True)
+        first = self.sb.start()
+        self.assertTrue(self.sb.agent_started())
+        second = self.sb.run()
+        self.assertEqual((second.status, second.stdout), (1, REFUSED))
+        self.sb.release()
+        self.assertEqual(self.sb.wait(first).status, 0)
+        self.assertEqual(self.sb.read(PID_FILE), b"99999\n")
+
     def test_a_link_in_its_place_is_replaced_not_followed(self):
         self.sb.write("/etc/precious", "keep me\n")
         self.sb.sh(f"ln -s /etc/precious {PID_FILE}")
@@ -154,8 +167,9 @@ class SimultaneousStarts(DaemonTestCase):
 
     def start_at_gate(self):
         """Starts the instances, each held at a FIFO until release_gate."""
-        self.sb.sh(f"rm -f {self.GATE} /tmp/ready.*; mkfifo {self.GATE}")
-        wrapper = f"touch /tmp/ready.$$; : < {self.GATE}; exec {DAEMON}"
+        self.sb.sh(f"rm -f {self.GATE} /tmp/ready.* /tmp/passed.*; mkfifo {self.GATE}")
+        wrapper = (f"touch /tmp/ready.$$; : < {self.GATE}; touch /tmp/passed.$$; "
+                   f"exec {shlex.quote(DAEMON)}")
         pids = [self.sb.start(["/bin/sh", "-c", wrapper]) for _ in range(self.INSTANCES)]
         deadline = time.monotonic() + 30
         while self.sb.sh("ls /tmp").stdout.count("ready.") < self.INSTANCES:
@@ -166,9 +180,9 @@ class SimultaneousStarts(DaemonTestCase):
     def release_gate(self, pids):
         """Opens the FIFO for writing: every instance blocked in its open
         goes on at once. The writer stays until each has passed the gate."""
-        waits = " ".join(f'while [ "$(cat /proc/{pid}/comm 2>/dev/null)" = sh ]; do sleep 0.01; done;'
-                         for pid in pids)
-        self.assertEqual(self.sb.sh(f"exec 3>{self.GATE}; {waits}", timeout=30).status, 0)
+        passed = " ".join(f"/tmp/passed.{pid}" for pid in pids)
+        wait = f"until ls {passed} >/dev/null 2>&1; do sleep 0.01; done"
+        self.assertEqual(self.sb.sh(f"exec 3>{self.GATE}; {wait}", timeout=30).status, 0)
 
     def test_exactly_one_of_many_runs(self):
         for round_number in range(self.ROUNDS):

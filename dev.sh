@@ -47,7 +47,7 @@ setup() {
 build() {
   local dir=$1
   shift
-  cmake -S . -B "$dir" "$@"
+  cmake -S . -B "$dir" -DQUORVEL_WERROR=ON "$@"
   cmake --build "$dir" -j "$(nproc)"
 }
 
@@ -66,7 +66,7 @@ fuzz() {
   for target in tests/fuzz/corpus/*/; do
     targets+=("$(basename "$target")")
   done
-  CC=clang CXX=clang++ cmake -S . -B "$dir" -DQUORVEL_FUZZ=ON -DQUORVEL_BENCH=OFF
+  CC=clang CXX=clang++ cmake -S . -B "$dir" -DQUORVEL_WERROR=ON -DQUORVEL_FUZZ=ON -DQUORVEL_BENCH=OFF
   cmake --build "$dir" -j "$(nproc)" --target "${targets[@]/%/_fuzzer}"
   for target in "${targets[@]}"; do
     # New inputs go to a scratch folder; the kept corpus is only read.

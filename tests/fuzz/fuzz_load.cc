@@ -112,7 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       if (log_capture_count(LOG_WARNING, "load return -7\n") != 1) abort();
       break;
     default:
-      if (result > WHITELIST_LOAD_ARG || result < WHITELIST_LOAD_CONFIG || !recorded.empty()) abort();
+      if (result > WHITELIST_LOAD_ARG || result < WHITELIST_LOAD_CONFIG || !recorded.empty())
+        abort();
   }
   return 0;
 }

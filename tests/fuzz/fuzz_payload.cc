@@ -64,7 +64,8 @@ void check_decrypt(const unsigned char *key, const unsigned char *iv_bytes, bool
   } else {
     static const unsigned char zero[BLOCK] = {};
     const std::vector<unsigned char> plain =
-        cbc(MBEDTLS_AES_DECRYPT, key, with_iv ? iv_bytes : zero, reinterpret_cast<const unsigned char *>(in.bytes), count);
+        cbc(MBEDTLS_AES_DECRYPT, key, with_iv ? iv_bytes : zero,
+            reinterpret_cast<const unsigned char *>(in.bytes), count);
     const size_t padding = plain[count - 1];
     if (padding > count) {
       if (result != -1 || out.bytes != nullptr || out.length != 0) abort();

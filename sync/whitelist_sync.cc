@@ -1,5 +1,6 @@
 #include "sync/whitelist_sync.h"
 
+#include <sys/stat.h>
 #include <syslog.h>
 
 #include <cerrno>
@@ -131,6 +132,11 @@ int whitelist_fetch(cdn_state *state) {
     syslog(LOG_WARNING, "cdn white timestamp cannot be quoted.\n");
     return 0;
   }
+  // The echo's redirection would block on a FIFO or write through a link:
+  // anything but a plain file at the stamp's path goes first.
+  struct stat info {};
+  if (lstat(TIMESTAMP_FILE, &info) == 0 && !S_ISREG(info.st_mode))
+    (void)path_clear(TIMESTAMP_FILE);
   printf("cmd:  %s\n", command);
   (void)cmd_run(command);
   return 0;

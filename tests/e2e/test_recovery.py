@@ -78,6 +78,22 @@ class LeftoverAnswerPath(DaemonTestCase):
         self.sb.sh(f"rm -r {WHITELIST_FILE}")
         self.assertOrdinaryRun(self.sb.run())
 
+class LeftoverStampPath(DaemonTestCase):
+    def test_fifo_or_link_at_the_stamp_path(self):
+        self.sb.write("/etc/precious", "keep me\n")
+        for number, leftover in enumerate([f"mkfifo {TIMESTAMP_FILE}",
+                                           f"ln -s /etc/precious {TIMESTAMP_FILE}"]):
+            with self.subTest(leftover=leftover):
+                self.sb.sh(f"mkdir -p /etc/.quorvel; rm -f {TIMESTAMP_FILE}; {leftover}")
+                self.sb.agent(whitelist(str(number + 2), HOSTS))
+                result = self.sb.run(timeout=30)
+                self.assertFalse(result.timed_out)
+                self.assertIn("config load success:\n", result.texts(WARNING))
+                self.assertEqual(self.sb.read(TIMESTAMP_FILE),
+                                 b'{"updateTime":"%d"}\n' % (number + 2))
+        self.assertEqual(self.sb.read("/etc/precious"), b"keep me\n")
+
+
 class MissingSet(DaemonTestCase):
     def setUp(self):
         # The firewall has not created the set yet.

@@ -13,6 +13,9 @@
 #                              UndefinedBehaviorSanitizer; --merge adds the
 #                              new inputs that widen coverage to the kept
 #                              corpus in tests/fuzz/corpus/
+#   ./dev.sh package           install into staging folders, build the
+#                              consumer example against them, shellcheck,
+#                              the OpenWrt package's checks (build-package/)
 #
 # Set-up installs the Debian packages that are missing (apt-get update
 # first) and configures the build with CMake.
@@ -24,9 +27,10 @@ PACKAGES=(
   libjson-c-dev libcurl4-openssl-dev libmbedtls-dev libpcre3-dev
   libgtest-dev libbenchmark-dev
   python3 openssl ipset dnsmasq-base iproute2 util-linux binutils gdb
+  busybox
 )
 
-# setup [package...]: the common packages and those named.
+# setup [package...]: the packages above and the ones named.
 setup() {
   local missing=() package
   for package in "${PACKAGES[@]}" "$@"; do
@@ -114,8 +118,13 @@ case "${1:-}" in
   fuzz)
     fuzz "${2:-}"
     ;;
+  package)
+    need_root package
+    setup shellcheck libpcre2-dev
+    exec bash tests/package_check.sh
+    ;;
   *)
-    sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

@@ -5,7 +5,7 @@
 // decoder and by the match rules whose pattern arrives in base64.
 #pragma once
 
-#include "lib/len_buf.h"
+#include "len_buf.h"
 
 // Decodes the NUL-terminated base64 text into the empty buf. 0: buf holds
 // the decoded count and its bytes with a NUL behind them (a single NUL for

@@ -17,7 +17,7 @@
 
 #include <cstdint>
 
-#include "lib/len_buf.h"
+#include "len_buf.h"
 
 enum match_mode : int32_t {
   MATCH_INCLUDE = 0,

@@ -7,7 +7,7 @@
 // LOG_INFO, only while log_verbose is set, and end without a newline.
 #pragma once
 
-#include "lib/len_buf.h"
+#include "len_buf.h"
 
 // Decrypts the count bytes of in with the 16 key bytes at key->bytes
 // (key->length is not looked at) and the 16 IV bytes at iv->bytes, or a

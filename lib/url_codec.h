@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "lib/len_buf.h"
+#include "len_buf.h"
 
 // A new NUL-terminated heap text (the caller frees it with free()) holding
 // the encoded count bytes of src; when out_length is given it receives the

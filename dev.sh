@@ -72,10 +72,13 @@ fuzz() {
   done
   CC=clang CXX=clang++ cmake -S . -B "$dir" -DQUORVEL_WERROR=ON -DQUORVEL_FUZZ=ON -DQUORVEL_BENCH=OFF
   cmake --build "$dir" -j "$(nproc)" --target "${targets[@]/%/_fuzzer}"
+  # Files that the targets write go to memory where there is a /dev/shm.
+  local scratch=${TMPDIR:-/tmp}
+  [ -d /dev/shm ] && [ -w /dev/shm ] && scratch=/dev/shm
   for target in "${targets[@]}"; do
     # New inputs go to a scratch folder; the kept corpus is only read.
     mkdir -p "$dir/found/$target"
-    if "$dir/tests/fuzz/${target}_fuzzer" "$dir/found/$target" "tests/fuzz/corpus/$target" \
+    if TMPDIR="$scratch" "$dir/tests/fuzz/${target}_fuzzer" "$dir/found/$target" "tests/fuzz/corpus/$target" \
         -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix="$dir/crash-$target-" >/dev/null 2>"$dir/$target.log"; then
       echo "fuzz $target: $(sed -n 's/^stat::number_of_executed_units: *//p' "$dir/$target.log") runs in ${seconds}s, no finding"

@@ -83,8 +83,8 @@ guard_file guard_take(const char *path) {
       if (errno == EWOULDBLOCK) refuse();
       return file;  // no locks on this file system: the pid check alone
     }
-    struct stat held {
-    }, named{};
+    struct stat held {};
+    struct stat named {};
     if (fstat(file.fd.get(), &held) == 0 && lstat(path, &named) == 0 && same_file(held, named))
       return file;
   }

@@ -61,7 +61,11 @@ int whitelist_load(const char *path, const cdn_state *state) {
     return code;
   }
   // Only now, with the whole document valid, is the set touched.
-  ipset_flush(WHITELIST_SET);
+  if (ipset_flush(WHITELIST_SET) != 0) {
+    syslog(LOG_WARNING, "load set %s flush fail.\n", WHITELIST_SET);
+    syslog(LOG_WARNING, "load return %d\n", WHITELIST_LOAD_FLUSH);
+    return WHITELIST_LOAD_FLUSH;
+  }
   (void)ipset_ips_add(WHITELIST_SET, hosts);
   syslog(LOG_WARNING, "config load success:\n");
   return WHITELIST_LOAD_OK;

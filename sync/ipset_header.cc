@@ -24,6 +24,14 @@ bool token_safe(std::string_view token) {
   return true;
 }
 
+// The count bytes of text from pos on, clipped to its end. (substr would
+// throw, and the daemon carries no C++ runtime.)
+std::string_view part(std::string_view text, size_t pos, size_t count = std::string_view::npos) {
+  if (pos > text.size()) pos = text.size();
+  if (count > text.size() - pos) count = text.size() - pos;
+  return std::string_view(text.data() + pos, count);
+}
+
 // The value of the line "<key> <value>" in listing, without the line end;
 // empty when there is no such line.
 std::string_view listing_field(std::string_view listing, std::string_view key) {
@@ -31,11 +39,20 @@ std::string_view listing_field(std::string_view listing, std::string_view key) {
   while (at < listing.size()) {
     size_t end = listing.find('\n', at);
     if (end == std::string_view::npos) end = listing.size();
-    std::string_view line = listing.substr(at, end - at);
-    if (line.substr(0, key.size()) == key) return line.substr(key.size());
+    std::string_view line = part(listing, at, end - at);
+    if (part(line, 0, key.size()) == key) return part(line, key.size());
     at = end + 1;
   }
   return {};
+}
+
+// The next space-separated token of text from *at on (empty at the end);
+// *at moves past it.
+std::string_view token_next(std::string_view text, size_t *at) {
+  while (*at < text.size() && text[*at] == ' ') ++*at;
+  size_t start = *at;
+  while (*at < text.size() && text[*at] != ' ') ++*at;
+  return part(text, start, *at - start);
 }
 
 // Appends text to out (used bytes in *used); false when it does not fit.
@@ -73,21 +90,16 @@ bool create_line_build(std::string_view listing, const char *set, const char *te
   // The header holds flags ("counters") and pairs ("maxelem 65536"); only
   // the two named pairs change, everything else is kept as printed.
   size_t at = 0;
-  while (at < header.size()) {
-    size_t end = header.find(' ', at);
-    if (end == std::string_view::npos) end = header.size();
-    std::string_view token = header.substr(at, end - at);
-    at = end + 1;
-    if (token.empty()) continue;
+  for (std::string_view token = token_next(header, &at); !token.empty();
+       token = token_next(header, &at)) {
     if (!token_safe(token)) return false;
-    if (token == "initval" || token == "maxelem") {
-      size_t value_end = header.find(' ', at);
-      if (value_end == std::string_view::npos) value_end = header.size();
-      std::string_view value = header.substr(at, value_end - at);
-      at = value_end + 1;
-      if (token == "initval") continue;
+    if (token == "initval") {
+      (void)token_next(header, &at);
+      continue;
+    }
+    if (token == "maxelem") {
       size_t maxelem = 0;
-      if (!count_parse(value, &maxelem)) return false;
+      if (!count_parse(token_next(header, &at), &maxelem)) return false;
       if (maxelem < capacity) maxelem = capacity;
       char number[32];
       snprintf(number, sizeof number, " maxelem %zu", maxelem);

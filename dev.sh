@@ -6,6 +6,9 @@
 #   ./dev.sh test --sanitize   the same, built with AddressSanitizer and
 #                              UndefinedBehaviorSanitizer (in build-asan/)
 #   ./dev.sh build             set up and build only
+#   ./dev.sh swap              the daemon built with the swap load
+#                              (QUORVEL_IPSET_LOAD=swap, in build-swap/)
+#                              and the tests that apply to it
 #
 # Set-up installs the Debian packages that are missing (apt-get update
 # first) and configures the build with CMake.
@@ -73,8 +76,16 @@ case "${1:-}" in
     setup
     build build
     ;;
+  swap)
+    need_root swap
+    setup
+    cmake -S . -B build-swap -DQUORVEL_IPSET_LOAD=swap -DQUORVEL_BENCH=OFF
+    cmake --build build-swap -j "$(nproc)" --target quorvel sync_test
+    build-swap/tests/sync_test
+    ctest --test-dir build-swap --output-on-failure -R '^(e2e_test_swap|daemon_binary)$'
+    ;;
   *)
-    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

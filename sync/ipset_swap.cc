@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -138,8 +139,9 @@ int restore_lines_write(FILE *out, const char *set, const char *temp, json_objec
   return result;
 }
 
-// Makes the restore input at path: the create line, then one add line per
-// valid address. 0, WHITELIST_LOAD_HOSTS or WHITELIST_LOAD_INPUT.
+// Makes the restore input at path: the create line, one add line per
+// valid address, the swap with set and the temporary set's destruction.
+// 0, WHITELIST_LOAD_HOSTS or WHITELIST_LOAD_INPUT.
 int restore_input_write(const char *path, const char *create_line, const char *set,
                         const char *temp, json_object *hosts, int *count) {
   int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -158,6 +160,7 @@ int restore_input_write(const char *path, const char *create_line, const char *s
     syslog(LOG_WARNING, "load host list incomplete, set untouched.\n");
     return WHITELIST_LOAD_HOSTS;
   }
+  fprintf(out.get(), "swap %s %s\ndestroy %s\n", temp, set, temp);
   bool failed = ferror(out.get()) != 0;
   failed = fclose(out.release()) != 0 || failed;
   if (failed) {
@@ -165,6 +168,16 @@ int restore_input_write(const char *path, const char *create_line, const char *s
     return WHITELIST_LOAD_INPUT;
   }
   return WHITELIST_LOAD_OK;
+}
+
+// The line of the restore input that ipset names in its message
+// ("... Error in line <n>: ..."), or 0 when it names none.
+long error_line(const char *message) {
+  const char *at = strstr(message, "Error in line ");
+  if (at == nullptr) return 0;
+  char *end = nullptr;
+  long line = strtol(at + sizeof "Error in line " - 1, &end, 10);
+  return end != nullptr && *end == ':' ? line : 0;
 }
 
 bool format_fits(int length, size_t size) {
@@ -193,8 +206,10 @@ int ipset_swap_load(const char *dir, const char *set, const char *temp, json_obj
   char command[COMMAND_SIZE];
   char message[MESSAGE_SIZE];
 
-  // The live set's type and options, as ipset itself prints them.
-  snprintf(command, sizeof command, "ipset list -t %s > %s 2>&1", set, output);
+  // A temporary set left by a run that was killed goes first; then the
+  // live set's type and options, as ipset itself prints them.
+  snprintf(command, sizeof command, "ipset -q destroy %s; ipset list -t %s > %s 2>&1", temp, set,
+           output);
   if (command_run(command) != 0) {
     message_read(output, message);
     syslog(LOG_WARNING, "load set %s unreadable: %s\n", set, message);
@@ -215,29 +230,25 @@ int ipset_swap_load(const char *dir, const char *set, const char *temp, json_obj
   int code = restore_input_write(input, create_line, set, temp, hosts, &count);
   if (code != WHITELIST_LOAD_OK) return code;
 
-  // A temporary set left by a run that was killed goes first.
-  snprintf(command, sizeof command, "ipset -q destroy %s", temp);
-  char destroy[COMMAND_SIZE];
-  memcpy(destroy, command, sizeof destroy);
-  (void)command_run(destroy);
-
+  // One ipset process creates, fills, swaps and destroys; it stops at the
+  // first line it refuses, which tells how far it went.
   snprintf(command, sizeof command, "ipset restore < %s > %s 2>&1", input, output);
   if (command_run(command) != 0) {
     message_read(output, message);
-    syslog(LOG_WARNING, "load restore fail: %s\n", message);
-    (void)command_run(destroy);
-    return WHITELIST_LOAD_RESTORE;
+    const long swap_line = static_cast<long>(count) + 2;
+    long line = error_line(message);
+    snprintf(command, sizeof command, "ipset -q destroy %s", temp);
+    if (line == swap_line + 1) {
+      // The live set already holds the new list: a temporary set that
+      // cannot be destroyed now goes at the next load.
+      syslog(LOG_WARNING, "ipset destroy %s fail: %s\n", temp, message);
+    } else {
+      syslog(LOG_WARNING, line == swap_line ? "load swap fail: %s\n" : "load restore fail: %s\n",
+             message);
+      (void)command_run(command);
+      return line == swap_line ? WHITELIST_LOAD_SWAP : WHITELIST_LOAD_RESTORE;
+    }
   }
-  snprintf(command, sizeof command, "ipset swap %s %s > %s 2>&1", temp, set, output);
-  if (command_run(command) != 0) {
-    message_read(output, message);
-    syslog(LOG_WARNING, "load swap fail: %s\n", message);
-    (void)command_run(destroy);
-    return WHITELIST_LOAD_SWAP;
-  }
-  // The live set already holds the new list: a temporary set that cannot
-  // be destroyed now is only reported, and goes at the next load.
-  if (command_run(destroy) != 0) syslog(LOG_WARNING, "ipset destroy %s fail.\n", temp);
   syslog(LOG_WARNING, "ipset swap %s: %d addresses\n", set, count);
   return WHITELIST_LOAD_OK;
 }

@@ -23,11 +23,8 @@ def swap_lines():
     """The standard-output lines of a load, between the answer line and the
     stamp's echo."""
     return [
-        f"cmd:  ipset list -t cdnwhite > {OUTPUT} 2>&1\n",
-        f"cmd:  ipset -q destroy {TEMP}\n",
+        f"cmd:  ipset -q destroy {TEMP}; ipset list -t cdnwhite > {OUTPUT} 2>&1\n",
         f"cmd:  ipset restore < {INPUT} > {OUTPUT} 2>&1\n",
-        f"cmd:  ipset swap {TEMP} cdnwhite > {OUTPUT} 2>&1\n",
-        f"cmd:  ipset -q destroy {TEMP}\n",
     ]
 
 

@@ -21,8 +21,8 @@ const char LISTING[] =
     "References: 0\nNumber of entries: 1\n";
 
 // A scripted ipset: records each call, keeps the restore input, prints the
-// listing, and fails the subcommand named in the file "fail" the way the
-// real tool does.
+// listing, and fails the step named in the file "fail" the way the real
+// tool does (a restore names the input line it stopped at).
 const char IPSET_SCRIPT[] = R"(#!/bin/sh
 d=$(dirname "$0")
 printf '%s\n' "$*" >> "$d/calls"
@@ -31,8 +31,12 @@ case "$1" in
   list) [ "$fail" = list ] && { echo 'ipset v7.17: The set with the given name does not exist' >&2; exit 1; }
         cat "$d/listing" ;;
   restore) cat > "$d/restored"
-        [ "$fail" = restore ] && { echo 'ipset v7.17: Error in line 2: refused' >&2; exit 1; } ;;
-  swap) [ "$fail" = swap ] && { echo 'ipset v7.17: The sets cannot be swapped' >&2; exit 1; } ;;
+        lines=$(wc -l < "$d/restored")
+        case "$fail" in
+          restore) echo 'ipset v7.17: Error in line 2: refused' >&2; exit 1 ;;
+          swap) echo "ipset v7.17: Error in line $((lines - 1)): The sets cannot be swapped" >&2; exit 1 ;;
+          destroy) echo "ipset v7.17: Error in line $lines: Set cannot be destroyed" >&2; exit 1 ;;
+        esac ;;
 esac
 exit 0
 )";
@@ -77,19 +81,16 @@ TEST_F(IpsetSwap, OneRestoreThenSwapThenDestroy) {
   std::string hosts =
       "[\"1.2.3.4\",\"10.0.0.0/8\",\"example.com\",\"\",12,\"1.2.3.4\",\"" + long_address + "\"]";
   EXPECT_EQ(load(hosts.c_str()), 0);
-  EXPECT_EQ(tool.read("calls"),
-            "list -t cdnwhite\n-q destroy cdnwhite_tmp\nrestore\nswap cdnwhite_tmp cdnwhite\n"
-            "-q destroy cdnwhite_tmp\n");
+  EXPECT_EQ(tool.read("calls"), "-q destroy cdnwhite_tmp\nlist -t cdnwhite\nrestore\n");
   EXPECT_EQ(tool.read("restored"),
             "create cdnwhite_tmp hash:net family inet hashsize 1024 maxelem 65536 bucketsize 12\n"
             "add cdnwhite_tmp 1.2.3.4 -exist\nadd cdnwhite_tmp 10.0.0.0/8 -exist\n"
-            "add cdnwhite_tmp 12 -exist\nadd cdnwhite_tmp 1.2.3.4 -exist\n");
+            "add cdnwhite_tmp 12 -exist\nadd cdnwhite_tmp 1.2.3.4 -exist\n"
+            "swap cdnwhite_tmp cdnwhite\ndestroy cdnwhite_tmp\n");
   const std::string out = work.path() + "/ipset_output";
-  EXPECT_EQ(printed, "cmd:  ipset list -t cdnwhite > " + out + " 2>&1\n" +
-                         "cmd:  ipset -q destroy cdnwhite_tmp\n" + "cmd:  ipset restore < " +
-                         work.path() + "/ipset_input > " + out + " 2>&1\n" +
-                         "cmd:  ipset swap cdnwhite_tmp cdnwhite > " + out + " 2>&1\n" +
-                         "cmd:  ipset -q destroy cdnwhite_tmp\n");
+  EXPECT_EQ(printed, "cmd:  ipset -q destroy cdnwhite_tmp; ipset list -t cdnwhite > " +
+                         work.path() + "/ipset_output 2>&1\ncmd:  ipset restore < " + work.path() +
+                         "/ipset_input > " + work.path() + "/ipset_output 2>&1\n");
   EXPECT_EQ(log_capture_count(LOG_WARNING, "ip invalid example.com\n"), 1);
   // Too long for the one-by-one load's command line: refused the same way.
   EXPECT_EQ(log_capture_count(LOG_WARNING, "ip invalid " + long_address + "\n"), 1);
@@ -108,13 +109,18 @@ TEST_F(IpsetSwap, EachRefusedStepStopsTheLoadAndRemovesTheTemporarySet) {
   } cases[] = {
       {"list", WHITELIST_LOAD_SET,
        "load set cdnwhite unreadable: ipset v7.17: The set with the given name does not exist\n",
-       "list -t cdnwhite\n"},
+       "-q destroy cdnwhite_tmp\nlist -t cdnwhite\n"},
       {"restore", WHITELIST_LOAD_RESTORE,
        "load restore fail: ipset v7.17: Error in line 2: refused\n",
-       "list -t cdnwhite\n-q destroy cdnwhite_tmp\nrestore\n-q destroy cdnwhite_tmp\n"},
-      {"swap", WHITELIST_LOAD_SWAP, "load swap fail: ipset v7.17: The sets cannot be swapped\n",
-       "list -t cdnwhite\n-q destroy cdnwhite_tmp\nrestore\nswap cdnwhite_tmp cdnwhite\n"
-       "-q destroy cdnwhite_tmp\n"},
+       "-q destroy cdnwhite_tmp\nlist -t cdnwhite\nrestore\n-q destroy cdnwhite_tmp\n"},
+      {"swap", WHITELIST_LOAD_SWAP,
+       "load swap fail: ipset v7.17: Error in line 3: The sets cannot be swapped\n",
+       "-q destroy cdnwhite_tmp\nlist -t cdnwhite\nrestore\n-q destroy cdnwhite_tmp\n"},
+      // Past the swap the new list is live: the load stands, and the
+      // temporary set goes at the next one.
+      {"destroy", WHITELIST_LOAD_OK,
+       "ipset destroy cdnwhite_tmp fail: ipset v7.17: Error in line 4: Set cannot be destroyed\n",
+       "-q destroy cdnwhite_tmp\nlist -t cdnwhite\nrestore\n"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.fail);
@@ -131,7 +137,7 @@ TEST_F(IpsetSwap, EachRefusedStepStopsTheLoadAndRemovesTheTemporarySet) {
 TEST_F(IpsetSwap, ATypeItCannotReadTouchesNothing) {
   tool.write("listing", "Name: cdnwhite\nType: hash:net\nHeader: family inet; reboot\n");
   EXPECT_EQ(load("[\"1.2.3.4\"]"), WHITELIST_LOAD_SET);
-  EXPECT_EQ(tool.read("calls"), "list -t cdnwhite\n");
+  EXPECT_EQ(tool.read("calls"), "-q destroy cdnwhite_tmp\nlist -t cdnwhite\n");
 }
 
 TEST_F(IpsetSwap, AnIncompleteHostListTouchesNothing) {
@@ -140,7 +146,7 @@ TEST_F(IpsetSwap, AnIncompleteHostListTouchesNothing) {
     log_capture_clear();
     EXPECT_EQ(load(hosts), WHITELIST_LOAD_HOSTS) << hosts;
     EXPECT_EQ(log_capture_count(LOG_WARNING, "load host list incomplete, set untouched.\n"), 1);
-    EXPECT_EQ(tool.read("calls"), "list -t cdnwhite\n");
+    EXPECT_EQ(tool.read("calls"), "-q destroy cdnwhite_tmp\nlist -t cdnwhite\n");
     EXPECT_EQ(work_entries(), "");
   }
 }

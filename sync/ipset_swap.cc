@@ -206,10 +206,8 @@ int ipset_swap_load(const char *dir, const char *set, const char *temp, json_obj
   char command[COMMAND_SIZE];
   char message[MESSAGE_SIZE];
 
-  // A temporary set left by a run that was killed goes first; then the
-  // live set's type and options, as ipset itself prints them.
-  snprintf(command, sizeof command, "ipset -q destroy %s; ipset list -t %s > %s 2>&1", temp, set,
-           output);
+  // The live set's type and options, as ipset itself prints them.
+  snprintf(command, sizeof command, "ipset list -t %s > %s 2>&1", set, output);
   if (command_run(command) != 0) {
     message_read(output, message);
     syslog(LOG_WARNING, "load set %s unreadable: %s\n", set, message);
@@ -232,22 +230,32 @@ int ipset_swap_load(const char *dir, const char *set, const char *temp, json_obj
 
   // One ipset process creates, fills, swaps and destroys; it stops at the
   // first line it refuses, which tells how far it went.
+  char destroy[COMMAND_SIZE];
+  snprintf(destroy, sizeof destroy, "ipset -q destroy %s", temp);
   snprintf(command, sizeof command, "ipset restore < %s > %s 2>&1", input, output);
-  if (command_run(command) != 0) {
+  bool refused = false;
+  long line = 0;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    refused = command_run(command) != 0;
+    if (!refused) break;
     message_read(output, message);
-    const long swap_line = static_cast<long>(count) + 2;
-    long line = error_line(message);
-    snprintf(command, sizeof command, "ipset -q destroy %s", temp);
-    if (line == swap_line + 1) {
-      // The live set already holds the new list: a temporary set that
-      // cannot be destroyed now goes at the next load.
-      syslog(LOG_WARNING, "ipset destroy %s fail: %s\n", temp, message);
-    } else {
-      syslog(LOG_WARNING, line == swap_line ? "load swap fail: %s\n" : "load restore fail: %s\n",
-             message);
-      (void)command_run(command);
-      return line == swap_line ? WHITELIST_LOAD_SWAP : WHITELIST_LOAD_RESTORE;
-    }
+    line = error_line(message);
+    // Refused at its create line: a set of the temporary name is in the way
+    // (left by a run that was killed). It goes, and the restore runs once
+    // more; one that cannot be destroyed stops the load.
+    if (line != 1 || attempt == 1) break;
+    (void)command_run(destroy);
+  }
+  const long swap_line = static_cast<long>(count) + 2;
+  if (refused && line == swap_line + 1) {
+    // The live set already holds the new list: a temporary set that cannot
+    // be destroyed now is in the way of the next load, which destroys it.
+    syslog(LOG_WARNING, "ipset destroy %s fail: %s\n", temp, message);
+  } else if (refused) {
+    syslog(LOG_WARNING, line == swap_line ? "load swap fail: %s\n" : "load restore fail: %s\n",
+           message);
+    (void)command_run(destroy);
+    return line == swap_line ? WHITELIST_LOAD_SWAP : WHITELIST_LOAD_RESTORE;
   }
   syslog(LOG_WARNING, "ipset swap %s: %d addresses\n", set, count);
   return WHITELIST_LOAD_OK;

@@ -24,6 +24,7 @@ constexpr size_t COMMAND_SIZE = 640;
 // line would not fit its 128-byte buffer; this load skips the same ones,
 // so that both log the same "ip invalid" lines.
 constexpr size_t ADD_COMMAND_SIZE = 128;
+constexpr size_t RESTORE_BUFFER_SIZE = 64 * 1024;
 // How much of ipset's message reaches the log.
 constexpr size_t MESSAGE_SIZE = 160;
 
@@ -155,6 +156,8 @@ int restore_input_write(const char *path, const char *create_line, const char *s
     syslog(LOG_WARNING, "load restore input fail: %s\n", strerror(errno));
     return WHITELIST_LOAD_INPUT;
   }
+  // Large writes: a list of 50,000 addresses is over a megabyte.
+  (void)setvbuf(out.get(), nullptr, _IOFBF, RESTORE_BUFFER_SIZE);
   fputs(create_line, out.get());
   if (restore_lines_write(out.get(), set, temp, hosts, count) != 0) {
     syslog(LOG_WARNING, "load host list incomplete, set untouched.\n");

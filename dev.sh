@@ -9,6 +9,13 @@
 #   ./dev.sh swap              the daemon built with the swap load
 #                              (QUORVEL_IPSET_LOAD=swap, in build-swap/)
 #                              and the tests that apply to it
+#   ./dev.sh fuzz [--merge]    build the fuzz targets with clang and libFuzzer
+#                              (in build-fuzz/) and run each for a short,
+#                              bounded time (QUORVEL_FUZZ_SECONDS, default
+#                              15) with AddressSanitizer and
+#                              UndefinedBehaviorSanitizer; --merge adds the
+#                              new inputs that widen coverage to the kept
+#                              corpus in tests/fuzz/corpus/
 #
 # Set-up installs the Debian packages that are missing (apt-get update
 # first) and configures the build with CMake.
@@ -22,9 +29,10 @@ PACKAGES=(
   python3 openssl ipset dnsmasq-base iproute2 util-linux binutils gdb
 )
 
+# setup [package...]: the common packages and those named.
 setup() {
   local missing=() package
-  for package in "${PACKAGES[@]}"; do
+  for package in "${PACKAGES[@]}" "$@"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
       || missing+=("$package")
   done
@@ -51,6 +59,36 @@ need_root() {
     echo "dev.sh: $1 runs the daemon in namespaces of its own and needs root" >&2
     exit 1
   fi
+}
+
+# Every fuzz target (one folder of kept inputs each) for a bounded time.
+fuzz() {
+  local merge=${1:-} seconds=${QUORVEL_FUZZ_SECONDS:-15} dir=build-fuzz target failed=0
+  local targets=()
+  setup clang libclang-rt-14-dev
+  for target in tests/fuzz/corpus/*/; do
+    targets+=("$(basename "$target")")
+  done
+  CC=clang CXX=clang++ cmake -S . -B "$dir" -DQUORVEL_FUZZ=ON -DQUORVEL_BENCH=OFF
+  cmake --build "$dir" -j "$(nproc)" --target "${targets[@]/%/_fuzzer}"
+  for target in "${targets[@]}"; do
+    # New inputs go to a scratch folder; the kept corpus is only read.
+    mkdir -p "$dir/found/$target"
+    if "$dir/tests/fuzz/${target}_fuzzer" "$dir/found/$target" "tests/fuzz/corpus/$target" \
+        -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+        -artifact_prefix="$dir/crash-$target-" >/dev/null 2>"$dir/$target.log"; then
+      echo "fuzz $target: $(sed -n 's/^stat::number_of_executed_units: *//p' "$dir/$target.log") runs in ${seconds}s, no finding"
+    else
+      echo "fuzz $target: FAILED (input kept as $dir/crash-$target-*)" >&2
+      tail -n 40 "$dir/$target.log" >&2
+      failed=1
+    fi
+    if [ "$merge" = --merge ]; then
+      "$dir/tests/fuzz/${target}_fuzzer" -merge=1 "tests/fuzz/corpus/$target" "$dir/found/$target" \
+        >/dev/null 2>>"$dir/$target.log"
+    fi
+  done
+  return "$failed"
 }
 
 case "${1:-}" in
@@ -84,8 +122,11 @@ case "${1:-}" in
     build-swap/tests/sync_test
     ctest --test-dir build-swap --output-on-failure -R '^(e2e_test_swap|daemon_binary)$'
     ;;
+  fuzz)
+    fuzz "${2:-}"
+    ;;
   *)
-    sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

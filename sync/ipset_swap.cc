@@ -14,6 +14,7 @@
 #include "lib/cmd_run.h"
 #include "sync/ipset_apply.h"
 #include "sync/ipset_header.h"
+#include "sync/path_clear.h"
 #include "sync/whitelist_load.h"
 
 namespace {
@@ -39,15 +40,6 @@ bool dir_safe(const char *dir) {
     if (!ok) return false;
   }
   return true;
-}
-
-// Removes whatever stands at path (a file, FIFO, socket, link itself or
-// empty directory), so that the file made there next is the load's own.
-// 0 when nothing is left there.
-int path_clear(const char *path) {
-  if (unlink(path) == 0 || errno == ENOENT) return 0;
-  if ((errno == EISDIR || errno == EPERM) && rmdir(path) == 0) return 0;
-  return -1;
 }
 
 // Removes the load's files when the load ends, however it ends.

@@ -12,6 +12,7 @@ enum whitelist_load_status {
   WHITELIST_LOAD_CODE_NONZERO = -4,  // "code" is not 0
   WHITELIST_LOAD_DATA = -5,          // "data" missing
   WHITELIST_LOAD_CONFIG = -6,        // "updateTime", "config" or "host" missing
+  WHITELIST_LOAD_FLUSH = -7,         // the set could not be emptied (missing)
 };
 
 // Further codes of the swap load (built with QUORVEL_IPSET_LOAD=swap), which
@@ -28,5 +29,5 @@ enum whitelist_swap_status {
 // Validates the whole answer document at path, then empties the set and
 // adds every valid address of "data"."config"."host". Returns 0 when the
 // set was loaded, or one of the negative codes above with the set
-// untouched. state is only tested for null.
+// untouched (for -7: nothing added). state is only tested for null.
 [[nodiscard]] int whitelist_load(const char *path, const cdn_state *state);

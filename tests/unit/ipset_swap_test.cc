@@ -28,16 +28,10 @@ d=$(dirname "$0")
 printf '%s\n' "$*" >> "$d/calls"
 fail=$(cat "$d/fail" 2>/dev/null)
 case "$1" in
-  -q) [ "$fail" != held ] && rm -f "$d/leftover" ;;
-  list) [ "$fail" = list ] && { echo 'ipset v7.17: The set with the given name does not exist' >&2; exit 1; }
-        cat "$d/listing" ;;
+  list) cat "$d/listing" ;;
   restore) cat > "$d/restored"
         lines=$(wc -l < "$d/restored")
-        if [ -e "$d/leftover" ]; then
-          echo 'ipset v7.17: Error in line 1: Set cannot be created: set with the same name already exists' >&2; exit 1
-        fi
         case "$fail" in
-          restore) echo 'ipset v7.17: Error in line 2: refused' >&2; exit 1 ;;
           swap) echo "ipset v7.17: Error in line $((lines - 1)): The sets cannot be swapped" >&2; exit 1 ;;
           destroy) echo "ipset v7.17: Error in line $lines: Set cannot be destroyed" >&2; exit 1 ;;
         esac ;;
@@ -104,30 +98,18 @@ TEST_F(IpsetSwap, OneRestoreThenSwapThenDestroy) {
   EXPECT_EQ(work_entries(), "");
 }
 
-TEST_F(IpsetSwap, EachRefusedStepStopsTheLoadAndRemovesTheTemporarySet) {
+// The steps a real ipset cannot be made to refuse on demand; the others
+// (a missing set, a refused add, a held leftover) are tested end to end.
+TEST_F(IpsetSwap, ARefusedSwapOrAFinalDestroy) {
   struct {
     const char *fail;
     int code;
     const char *message;
     const char *calls;
   } cases[] = {
-      {"list", WHITELIST_LOAD_SET,
-       "load set cdnwhite unreadable: ipset v7.17: The set with the given name does not exist\n",
-       "list -t cdnwhite\n"},
-      {"restore", WHITELIST_LOAD_RESTORE,
-       "load restore fail: ipset v7.17: Error in line 2: refused\n",
-       "list -t cdnwhite\nrestore\n-q destroy cdnwhite_tmp\n"},
       {"swap", WHITELIST_LOAD_SWAP,
        "load swap fail: ipset v7.17: Error in line 3: The sets cannot be swapped\n",
        "list -t cdnwhite\nrestore\n-q destroy cdnwhite_tmp\n"},
-      // A set of the temporary name in the way: destroyed, the restore
-      // runs again; one that cannot be destroyed stops the load.
-      {"leftover", WHITELIST_LOAD_OK, "ipset swap cdnwhite: 1 addresses\n",
-       "list -t cdnwhite\nrestore\n-q destroy cdnwhite_tmp\nrestore\n"},
-      {"held", WHITELIST_LOAD_RESTORE,
-       "load restore fail: ipset v7.17: Error in line 1: Set cannot be created: set with the "
-       "same name already exists\n",
-       "list -t cdnwhite\nrestore\n-q destroy cdnwhite_tmp\nrestore\n-q destroy cdnwhite_tmp\n"},
       // Past the swap the new list is live: the load stands, and the
       // temporary set goes at the next one.
       {"destroy", WHITELIST_LOAD_OK,
@@ -136,32 +118,12 @@ TEST_F(IpsetSwap, EachRefusedStepStopsTheLoadAndRemovesTheTemporarySet) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.fail);
-    unlink(tool.file("leftover").c_str());
     log_capture_clear();
     unlink(tool.file("calls").c_str());
     tool.write("fail", c.fail);
-    if (c.fail == std::string("leftover") || c.fail == std::string("held"))
-      tool.write("leftover", "");
     EXPECT_EQ(load("[\"1.2.3.4\"]"), c.code);
     EXPECT_EQ(log_capture_count(LOG_WARNING, c.message), 1) << log_capture_dump();
     EXPECT_EQ(tool.read("calls"), c.calls);
-    EXPECT_EQ(work_entries(), "");
-  }
-}
-
-TEST_F(IpsetSwap, ATypeItCannotReadTouchesNothing) {
-  tool.write("listing", "Name: cdnwhite\nType: hash:net\nHeader: family inet; reboot\n");
-  EXPECT_EQ(load("[\"1.2.3.4\"]"), WHITELIST_LOAD_SET);
-  EXPECT_EQ(tool.read("calls"), "list -t cdnwhite\n");
-}
-
-TEST_F(IpsetSwap, AnIncompleteHostListTouchesNothing) {
-  for (const char *hosts : {"{\"a\":\"1.2.3.4\"}", "[\"1.2.3.4\",null,\"5.6.7.8\"]"}) {
-    unlink(tool.file("calls").c_str());
-    log_capture_clear();
-    EXPECT_EQ(load(hosts), WHITELIST_LOAD_HOSTS) << hosts;
-    EXPECT_EQ(log_capture_count(LOG_WARNING, "load host list incomplete, set untouched.\n"), 1);
-    EXPECT_EQ(tool.read("calls"), "list -t cdnwhite\n");
     EXPECT_EQ(work_entries(), "");
   }
 }

@@ -50,7 +50,7 @@ setup() {
 build() {
   local dir=$1
   shift
-  cmake -S . -B "$dir" "$@"
+  cmake -S . -B "$dir" -DQUORVEL_WERROR=ON "$@"
   cmake --build "$dir" -j "$(nproc)"
 }
 
@@ -117,7 +117,7 @@ case "${1:-}" in
   swap)
     need_root swap
     setup
-    cmake -S . -B build-swap -DQUORVEL_IPSET_LOAD=swap -DQUORVEL_BENCH=OFF
+    cmake -S . -B build-swap -DQUORVEL_WERROR=ON -DQUORVEL_IPSET_LOAD=swap -DQUORVEL_BENCH=OFF
     cmake --build build-swap -j "$(nproc)" --target quorvel sync_test
     build-swap/tests/sync_test
     ctest --test-dir build-swap --output-on-failure -R '^(e2e_test_swap|daemon_binary)$'

@@ -4,13 +4,27 @@
 # tools around the daemon are C++ used as a better C: no exceptions, no RTTI,
 # and nothing from the C++ runtime library at run time.
 
-set(QUORVEL_WARNINGS
-    -Wall -Wextra -Wpedantic -Werror
+include(CheckCXXCompilerFlag)
+
+option(QUORVEL_WERROR "Treat compiler warnings as errors (dev.sh and CI turn it on)" OFF)
+
+# Every GCC and clang knows these.
+set(QUORVEL_WARNINGS -Wall -Wextra -Wpedantic)
+# These are passed only where the compiler knows them: an older or a
+# packager's cross compiler must not fail on an unknown option.
+foreach(flag
     -Wshadow -Wformat=2
     -Wcast-qual -Wcast-align -Wundef -Wvla -Wnull-dereference
-    -Wmissing-declarations -Wredundant-decls -Wdouble-promotion)
-if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-  list(APPEND QUORVEL_WARNINGS -Wformat-overflow=2 -Wformat-truncation=1)
+    -Wmissing-declarations -Wredundant-decls -Wdouble-promotion
+    -Wformat-overflow=2 -Wformat-truncation=1)
+  string(MAKE_C_IDENTIFIER "QUORVEL_HAS${flag}" known)
+  check_cxx_compiler_flag(${flag} ${known})
+  if(${known})
+    list(APPEND QUORVEL_WARNINGS ${flag})
+  endif()
+endforeach()
+if(QUORVEL_WERROR)
+  list(APPEND QUORVEL_WARNINGS -Werror)
 endif()
 
 add_compile_options(${QUORVEL_WARNINGS})
@@ -29,15 +43,30 @@ if(QUORVEL_FUZZ)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# A target linked by the C driver that holds C++ objects gets the libraries
+# that the C++ driver would add (libstdc++, libm) appended by CMake. Our
+# programs are linked by the C driver precisely so that they never name the
+# C++ runtime: keep only what the C driver links anyway. Targets linked by
+# the C++ driver (tests, benchmarks) are untouched, since that driver adds
+# its runtime itself.
+set(quorvel_cxx_implicit ${CMAKE_CXX_IMPLICIT_LINK_LIBRARIES})
+foreach(library IN LISTS quorvel_cxx_implicit)
+  if(NOT library IN_LIST CMAKE_C_IMPLICIT_LINK_LIBRARIES)
+    list(REMOVE_ITEM CMAKE_CXX_IMPLICIT_LINK_LIBRARIES ${library})
+  endif()
+endforeach()
+unset(quorvel_cxx_implicit)
+
 function(quorvel_runtime_flags target)
   target_compile_options(${target} PRIVATE
       $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>
       -ffunction-sections -fdata-sections)
 endfunction()
 
-# A program built on the support library: linked by the C driver, so that
-# any stray reference to the C++ runtime library fails the link instead of
-# adding libstdc++ to the program's dependencies.
+# A program built on the support library: linked by the C driver, with no
+# C++ runtime library on its link line, so that any stray reference to the
+# C++ runtime fails the link instead of adding libstdc++ to the program's
+# dependencies (tests/link_check proves it).
 function(quorvel_program target)
   quorvel_runtime_flags(${target})
   set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C)

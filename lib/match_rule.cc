@@ -3,22 +3,13 @@
 #include <syslog.h>
 
 #include <cstring>
-#include <memory>
 
 #include "lib/ascii_case.h"
 #include "lib/base64_buf.h"
 #include "lib/log_verbose.h"
+#include "lib/match_regex.h"
 
 namespace {
-
-// A compiled expression, freed through PCRE's own release hook.
-struct pcre_deleter {
-  void operator()(pcre *expression) const noexcept { pcre_free(expression); }
-};
-using unique_pcre = std::unique_ptr<pcre, pcre_deleter>;
-
-// The PCRE result vector: three pairs and PCRE's working third.
-constexpr int kVectorSize = 9;
 
 bool has_bytes(const len_buf *buf) {
   return buf->length > 0 && buf->bytes != nullptr;
@@ -76,17 +67,16 @@ int fill_pattern(match_rule *rule, const char *text, bool base64) {
 // tables, no options). On failure logs at priority when log_always or
 // log_verbose is set, releases the pattern and returns -1.
 int compile_pattern(match_rule *rule, int priority, bool log_always) {
-  const char *error = nullptr;
+  char error[kMatchRegexErrorSize] = "";
   int offset = 0;
-  unique_pcre compiled(pcre_compile(rule->pattern.bytes, 0, &error, &offset, nullptr));
+  match_regex *compiled = match_regex_compile(rule->pattern.bytes, &offset, error);
   if (compiled == nullptr) {
     if (log_always || log_verbose)
-      syslog(priority, "PCRE compilation failed at offset %d: %s\n", offset,
-             error != nullptr ? error : "");
+      syslog(priority, "PCRE compilation failed at offset %d: %s\n", offset, error);
     len_buf_release(&rule->pattern);
     return -1;
   }
-  rule->regex = compiled.release();
+  rule->regex = compiled;
   return 0;
 }
 
@@ -109,7 +99,7 @@ const char *match_mode_name(uint32_t mode) {
   }
 }
 
-int match_text(len_buf *subject, const pcre *regex, const len_buf *pattern, uint8_t mode) {
+int match_text(len_buf *subject, const match_regex *regex, const len_buf *pattern, uint8_t mode) {
   if (subject == nullptr || pattern == nullptr) return -1;
   if (!has_bytes(subject)) return -1;
   if (mode == MATCH_REGULAR) {
@@ -125,12 +115,7 @@ int match_text(len_buf *subject, const pcre *regex, const len_buf *pattern, uint
 
   int result;
   if (mode == MATCH_REGULAR) {
-    int vector[kVectorSize] = {};
-    // 0 means the vector was too small for every capture: still a match.
-    result =
-        pcre_exec(regex, nullptr, subject->bytes, subject->length, 0, 0, vector, kVectorSize) >= 0
-            ? 0
-            : -1;
+    result = match_regex_exec(regex, subject->bytes, subject->length);
   } else {
     result = compare_text(subject, pattern, mode);
   }
@@ -184,7 +169,7 @@ void match_rule_dump(const match_rule *rule) {
 void match_rule_release(match_rule *rule) {
   if (rule == nullptr) return;
   len_buf_release(&rule->pattern);
-  if (rule->regex != nullptr) pcre_free(rule->regex);
+  match_regex_free(rule->regex);
   // Reset, so that a second release or a rebuild that compiles nothing
   // cannot free the expression again.
   rule->regex = nullptr;

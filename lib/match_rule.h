@@ -1,6 +1,7 @@
 // Match rules: a pattern with a mode that decides whether a subject text
 // matches it as a substring, a prefix, a suffix, the whole text or a PCRE
-// regular expression.
+// regular expression (classic PCRE or PCRE2, chosen when the library is
+// built; match rules behave the same over both).
 //
 // Modes 0 to 3 compare as NUL-terminated text, folding only the ASCII
 // letters; mode 4 runs the compiled expression (no option flags, so case
@@ -13,7 +14,6 @@
 #pragma once
 
 #include <json-c/json.h>
-#include <pcre.h>
 
 #include <cstdint>
 
@@ -27,11 +27,15 @@ enum match_mode : int32_t {
   MATCH_REGULAR = 4,
 };
 
+// A compiled expression of the library's regular-expression backend (a
+// PCRE pcre or a PCRE2 pcre2_code); opaque to callers.
+struct match_regex;
+
 // A caller-provided record, zero-filled before it is built.
 struct match_rule {
-  len_buf pattern;  // owned by the rule
-  int32_t mode;     // 0 to 4 once built
-  pcre *regex;      // owned by the rule; null when none was compiled
+  len_buf pattern;     // owned by the rule
+  int32_t mode;        // 0 to 4 once built
+  match_regex *regex;  // owned by the rule; null when none was compiled
 };
 
 // "include", "prefix", "suffix", "all", "regular", or "not support" for
@@ -43,11 +47,12 @@ struct match_rule {
 // longer than the subject, a null regex in mode 4, an unknown mode, a miss
 // in modes 0 and 4 and any PCRE run-time error; in modes 1 to 3 a miss
 // gives the non-zero result of the case-insensitive comparison. Callers
-// test for 0 only. Nothing is allocated, except that PCRE itself takes a
+// test for 0 only. Nothing is allocated, except that classic PCRE takes a
 // temporary vector for an expression that refers back to its fourth or a
-// later group, which the fixed vector of nine cannot hold. The subject's storage must hold length +
-// 1 bytes; the byte at bytes[length] holds its earlier value again on return.
-[[nodiscard]] int match_text(len_buf *subject, const pcre *regex, const len_buf *pattern,
+// later group, which its fixed vector of nine cannot hold. The subject's
+// storage must hold length + 1 bytes; the byte at bytes[length] holds its
+// earlier value again on return.
+[[nodiscard]] int match_text(len_buf *subject, const match_regex *regex, const len_buf *pattern,
                              uint8_t mode);
 
 // match_text with the rule's regex, pattern and the low 8 bits of its mode.

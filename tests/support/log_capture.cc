@@ -69,6 +69,15 @@ int log_capture_count(int priority, const std::string &text) {
   return count;
 }
 
+int log_capture_count_framed(int priority, const std::string &prefix, const std::string &suffix) {
+  int count = 0;
+  for (const captured_line &line : lines())
+    if (line.priority == priority && line.text.size() >= prefix.size() + suffix.size() &&
+        line.text.starts_with(prefix) && line.text.ends_with(suffix))
+      ++count;
+  return count;
+}
+
 std::string log_capture_dump() {
   std::string all;
   for (const captured_line &line : lines())

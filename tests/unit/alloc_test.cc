@@ -196,8 +196,10 @@ TEST_F(Alloc, BuffersAndRulesWithoutMemory) {
       }
     }
   }
-  EXPECT_EQ(
-      log_capture_count(LOG_INFO, "PCRE compilation failed at offset 5: failed to get memory\n"), 1)
+  // PCRE says "failed to get memory", PCRE2 "failed to allocate heap memory".
+  EXPECT_EQ(log_capture_count_framed(LOG_INFO, "PCRE compilation failed at offset 5: failed to ",
+                                     " memory\n"),
+            1)
       << log_capture_dump();
   EXPECT_EQ(log_capture_lines().size(), 1u);
 

@@ -39,8 +39,8 @@ class SwapLoad(DaemonTestCase):
         return sorted(self.sb.sh("ipset list -n").stdout.split())
 
     def assertUntouched(self, result, code, message, members):
-        """The load failed with code and message; set, stamp and files are
-        as they were, and no temporary set is left."""
+        """The load failed with code and message; the live set, the stamp
+        and the working directory are as they were."""
         self.assertEqual(result.status, 0)
         warnings = result.texts(WARNING)
         self.assertIn(message, warnings)

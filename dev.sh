@@ -10,6 +10,9 @@
 #                              sets: GCC Release, clang Debug, PCRE2, the
 #                              daemon alone, libuci from a staging prefix
 #                              (tests/build_matrix.sh; build-matrix-*/)
+#   ./dev.sh swap              the daemon built with the swap load
+#                              (QUORVEL_IPSET_LOAD=swap, in build-swap/)
+#                              and the tests that apply to it
 #   ./dev.sh fuzz [--merge]    build the fuzz targets with clang and libFuzzer
 #                              (in build-fuzz/) and run each for a short,
 #                              bounded time (QUORVEL_FUZZ_SECONDS, default
@@ -130,6 +133,14 @@ case "${1:-}" in
     setup "${MATRIX_PACKAGES[@]}"
     exec tests/build_matrix.sh
     ;;
+  swap)
+    need_root swap
+    setup
+    cmake -S . -B build-swap -DQUORVEL_WERROR=ON -DQUORVEL_IPSET_LOAD=swap -DQUORVEL_BENCH=OFF
+    cmake --build build-swap -j "$(nproc)" --target quorvel sync_test
+    build-swap/tests/sync_test
+    ctest --test-dir build-swap --output-on-failure -R '^(e2e_test_swap|daemon_binary)$'
+    ;;
   fuzz)
     fuzz "${2:-}"
     ;;
@@ -139,7 +150,7 @@ case "${1:-}" in
     exec bash tests/package_check.sh
     ;;
   *)
-    sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

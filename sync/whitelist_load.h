@@ -15,6 +15,17 @@ enum whitelist_load_status {
   WHITELIST_LOAD_FLUSH = -7,         // the set could not be emptied (missing)
 };
 
+// Further codes of the swap load (built with QUORVEL_IPSET_LOAD=swap), which
+// fills a temporary set and swaps it with the live one: each leaves the
+// live set as it was.
+enum whitelist_swap_status {
+  WHITELIST_LOAD_HOSTS = -8,     // "host" not an array, or an element unreadable
+  WHITELIST_LOAD_SET = -9,       // the live set missing, or its type unreadable
+  WHITELIST_LOAD_INPUT = -10,    // the restore input could not be written
+  WHITELIST_LOAD_RESTORE = -11,  // ipset refused the restore
+  WHITELIST_LOAD_SWAP = -12,     // ipset refused the swap
+};
+
 // Validates the whole answer document at path, then empties the set and
 // adds every valid address of "data"."config"."host". Returns 0 when the
 // set was loaded, or one of the negative codes above with the set

@@ -10,6 +10,16 @@
 #                              sets: GCC Release, clang Debug, PCRE2, the
 #                              daemon alone, libuci from a staging prefix
 #                              (tests/build_matrix.sh; build-matrix-*/)
+#   ./dev.sh swap              the daemon built with the swap load
+#                              (QUORVEL_IPSET_LOAD=swap, in build-swap/)
+#                              and the tests that apply to it
+#   ./dev.sh fuzz [--merge]    build the fuzz targets with clang and libFuzzer
+#                              (in build-fuzz/) and run each for a short,
+#                              bounded time (QUORVEL_FUZZ_SECONDS, default
+#                              15) with AddressSanitizer and
+#                              UndefinedBehaviorSanitizer; --merge adds the
+#                              new inputs that widen coverage to the kept
+#                              corpus in tests/fuzz/corpus/
 #   ./dev.sh package           install into staging folders, build the
 #                              consumer example against them, shellcheck,
 #                              the OpenWrt package's checks (build-package/)
@@ -73,6 +83,39 @@ need_root() {
   fi
 }
 
+# Every fuzz target (one folder of kept inputs each) for a bounded time.
+fuzz() {
+  local merge=${1:-} seconds=${QUORVEL_FUZZ_SECONDS:-15} dir=build-fuzz target failed=0
+  local targets=()
+  setup clang libclang-rt-14-dev
+  for target in tests/fuzz/corpus/*/; do
+    targets+=("$(basename "$target")")
+  done
+  CC=clang CXX=clang++ cmake -S . -B "$dir" -DQUORVEL_WERROR=ON -DQUORVEL_FUZZ=ON -DQUORVEL_BENCH=OFF
+  cmake --build "$dir" -j "$(nproc)" --target "${targets[@]/%/_fuzzer}"
+  # Files that the targets write go to memory where there is a /dev/shm.
+  local scratch=${TMPDIR:-/tmp}
+  [ -d /dev/shm ] && [ -w /dev/shm ] && scratch=/dev/shm
+  for target in "${targets[@]}"; do
+    # New inputs go to a scratch folder; the kept corpus is only read.
+    mkdir -p "$dir/found/$target"
+    if TMPDIR="$scratch" "$dir/tests/fuzz/${target}_fuzzer" "$dir/found/$target" "tests/fuzz/corpus/$target" \
+        -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+        -artifact_prefix="$dir/crash-$target-" >/dev/null 2>"$dir/$target.log"; then
+      echo "fuzz $target: $(sed -n 's/^stat::number_of_executed_units: *//p' "$dir/$target.log") runs in ${seconds}s, no finding"
+    else
+      echo "fuzz $target: FAILED (input kept as $dir/crash-$target-*)" >&2
+      tail -n 40 "$dir/$target.log" >&2
+      failed=1
+    fi
+    if [ "$merge" = --merge ]; then
+      "$dir/tests/fuzz/${target}_fuzzer" -merge=1 "tests/fuzz/corpus/$target" "$dir/found/$target" \
+        >/dev/null 2>>"$dir/$target.log"
+    fi
+  done
+  return "$failed"
+}
+
 case "${1:-}" in
   demo)
     need_root demo
@@ -101,6 +144,17 @@ case "${1:-}" in
     setup "${MATRIX_PACKAGES[@]}"
     exec tests/build_matrix.sh
     ;;
+  swap)
+    need_root swap
+    setup
+    cmake -S . -B build-swap -DQUORVEL_WERROR=ON -DQUORVEL_IPSET_LOAD=swap -DQUORVEL_BENCH=OFF
+    cmake --build build-swap -j "$(nproc)" --target quorvel sync_test
+    build-swap/tests/sync_test
+    ctest --test-dir build-swap --output-on-failure -R '^(e2e_test_swap|daemon_binary)$'
+    ;;
+  fuzz)
+    fuzz "${2:-}"
+    ;;
   package)
     need_root package
     setup shellcheck libpcre2-dev
@@ -113,7 +167,7 @@ case "${1:-}" in
     exec cmake/targets/run.sh "${@:2}"
     ;;
   *)
-    sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,30p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

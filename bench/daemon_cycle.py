@@ -14,10 +14,11 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "e2e"))
-build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
-repetitions = int(sys.argv[2]) if len(sys.argv) > 2 else 3
-os.environ["QUORVEL_BIN"] = os.path.join(build, "daemon", "quorvel")
-os.environ.setdefault("QUORVEL_SANDBOX_DIR", os.path.join(build, "sandboxes"))
+if __name__ == "__main__":
+    build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
+    repetitions = int(sys.argv[2]) if len(sys.argv) > 2 else 3
+    os.environ["QUORVEL_BIN"] = os.path.join(build, "daemon", "quorvel")
+    os.environ.setdefault("QUORVEL_SANDBOX_DIR", os.path.join(build, "sandboxes"))
 
 from sandbox import DAEMON, Sandbox, whitelist  # noqa: E402
 

@@ -2,11 +2,14 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "lib/c_guards.h"
 
@@ -14,13 +17,85 @@ namespace {
 
 // Only this many bytes of a pid file are ever read back.
 constexpr size_t PID_TEXT_MAX = 15;
+constexpr mode_t PID_FILE_MODE = 0640;
+// Rounds of open-lock-verify before the guard gives up on a path that
+// keeps changing under it.
+constexpr int GUARD_ATTEMPTS = 8;
 
-// The pid recorded at path, or 0 when the file cannot be opened or read.
-int recorded_pid(const char *path) {
-  unique_fd fd(open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.valid()) return 0;
+// The descriptor whose lock marks the running instance; never closed.
+int held_lock = -1;
+
+[[noreturn]] void refuse() {
+  puts("There's already a service running.");
+  exit(1);
+}
+
+bool same_file(const struct stat &a, const struct stat &b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Removes what stands at path when it is still the object described by
+// seen (a link, FIFO or socket that a fresh pid file is to replace).
+void remove_if_unchanged(const char *path, const struct stat &seen) {
+  struct stat now {};
+  if (lstat(path, &now) == 0 && same_file(now, seen)) unlink(path);
+}
+
+struct guard_file {
+  unique_fd fd;
+  bool writable = false;
+};
+
+// Opens the pid file without following a link: read-write and created when
+// missing where possible, else read-only (a read-only /tmp, a directory in
+// the way), else not at all. A link, FIFO, socket or device node at path is
+// replaced by a fresh file, as the guard has always done.
+guard_file guard_open(const char *path) {
+  for (int attempt = 0; attempt < GUARD_ATTEMPTS; ++attempt) {
+    unique_fd fd(open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, PID_FILE_MODE));
+    struct stat info {};
+    if (!fd.valid()) {
+      // ELOOP: a symbolic link; ENXIO: a socket.
+      if ((errno == ELOOP || errno == ENXIO) && lstat(path, &info) == 0) {
+        remove_if_unchanged(path, info);
+        continue;
+      }
+      return {unique_fd(open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK)), false};
+    }
+    if (fstat(fd.get(), &info) == 0 && !S_ISREG(info.st_mode)) {
+      fd.reset();
+      remove_if_unchanged(path, info);
+      continue;
+    }
+    return {std::move(fd), true};
+  }
+  return {};
+}
+
+// Opens and locks the pid file. A start that finds the lock taken is
+// refused; a file replaced at path between the open and the lock is opened
+// again, so that the lock is always held on the file that path names.
+guard_file guard_take(const char *path) {
+  for (int attempt = 0; attempt < GUARD_ATTEMPTS; ++attempt) {
+    guard_file file = guard_open(path);
+    if (!file.fd.valid()) return file;
+    if (flock(file.fd.get(), LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EWOULDBLOCK) refuse();
+      return file;  // no locks on this file system: the pid check alone
+    }
+    struct stat held {};
+    struct stat named {};
+    if (fstat(file.fd.get(), &held) == 0 && lstat(path, &named) == 0 && same_file(held, named))
+      return file;
+  }
+  return {};
+}
+
+}  // namespace
+
+int pidfile_read_pid(int fd) {
   char text[PID_TEXT_MAX + 1] = {};
-  ssize_t count = read(fd.get(), text, PID_TEXT_MAX);
+  ssize_t count = pread(fd, text, PID_TEXT_MAX, 0);
   if (count < 0) return 0;
   text[count] = '\0';
   // atoi() without its undefined overflow: strtol, then the same
@@ -28,27 +103,30 @@ int recorded_pid(const char *path) {
   return static_cast<int>(strtol(text, nullptr, 10));
 }
 
-}  // namespace
-
 pid_t pidfile_lock(const char *path) {
-  int pid = recorded_pid(path);
-  if (pid != 0 && pid != getpid() && kill(pid, 0) == 0) {
-    puts("There's already a service running.");
-    exit(1);
-  }
+  guard_file file = guard_take(path);
+  int pid = file.fd.valid() ? pidfile_read_pid(file.fd.get()) : 0;
+  if (pid != 0 && pid != getpid() && kill(pid, 0) == 0) refuse();
 
   pid_t session = setsid();
-
-  unlink(path);
-  unique_fd fd(open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0640));
-  if (!fd.valid()) return session;
+  if (!file.writable) {
+    // Read-only (a read-only /tmp): no pid is written, the lock still holds.
+    held_lock = file.fd.release();
+    return session;
+  }
 
   char text[16] = {};
   int length = snprintf(text, sizeof text, "%d\n", static_cast<int>(getpid()));
-  if (write(fd.get(), text, static_cast<size_t>(length)) == -1) {
+  (void)!ftruncate(file.fd.get(), 0);
+  if (pwrite(file.fd.get(), text, static_cast<size_t>(length), 0) == -1) {
     printf("Unable to write to %s.\n", path);
-    fd.reset();
     exit(1);
   }
+  // A file left by an earlier run keeps its mode: give it the one a fresh
+  // file gets.
+  mode_t mask = umask(0);
+  umask(mask);
+  (void)fchmod(file.fd.get(), PID_FILE_MODE & ~mask);
+  held_lock = file.fd.release();
   return session;
 }

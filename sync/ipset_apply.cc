@@ -1,5 +1,6 @@
 #include "sync/ipset_apply.h"
 
+#include <sys/wait.h>
 #include <syslog.h>
 
 #include <cstdio>
@@ -21,12 +22,16 @@ int str_only_chars(const char *text, const char *allowed) {
   return 0;
 }
 
-void ipset_flush(const char *set) {
+int ipset_flush(const char *set) {
+  if (set == nullptr) return -1;
   syslog(LOG_INFO, "stat_points_none ========== ipset_flush: %s time: %ld\n", set,
          static_cast<long>(time(nullptr)));
   char command[IPSET_COMMAND_SIZE] = {};
   snprintf(command, sizeof command, "ipset flush %s", set);
-  (void)!system(command);
+  // A missing set fails here; the caller must then add nothing and keep
+  // the stored stamp, or the list would count as loaded.
+  int status = system(command);
+  return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : -1;
 }
 
 int ipset_ips_add(const char *set, json_object *list) {

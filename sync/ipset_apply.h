@@ -6,8 +6,10 @@
 // The characters a whitelist address may hold: digits, full stop, slash.
 inline constexpr char IPSET_ADDRESS_CHARS[] = "1234567890./";
 
-// Runs "ipset flush <set>" through system(); the outcome is not examined.
-void ipset_flush(const char *set);
+// Runs "ipset flush <set>" through system(). 0 when the command exited with
+// status 0; -1 for a null set, a set that does not exist, no shell or no
+// ipset command, or an ipset ended by a signal.
+[[nodiscard]] int ipset_flush(const char *set);
 
 // Runs "ipset add <set> <address>" for each element of the JSON array list
 // whose text form holds only IPSET_ADDRESS_CHARS; other elements are

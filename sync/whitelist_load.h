@@ -12,10 +12,22 @@ enum whitelist_load_status {
   WHITELIST_LOAD_CODE_NONZERO = -4,  // "code" is not 0
   WHITELIST_LOAD_DATA = -5,          // "data" missing
   WHITELIST_LOAD_CONFIG = -6,        // "updateTime", "config" or "host" missing
+  WHITELIST_LOAD_FLUSH = -7,         // the set could not be emptied (missing)
+};
+
+// Further codes of the swap load (built with QUORVEL_IPSET_LOAD=swap), which
+// fills a temporary set and swaps it with the live one: each leaves the
+// live set as it was.
+enum whitelist_swap_status {
+  WHITELIST_LOAD_HOSTS = -8,     // "host" not an array, or an element unreadable
+  WHITELIST_LOAD_SET = -9,       // the live set missing, or its type unreadable
+  WHITELIST_LOAD_INPUT = -10,    // the restore input could not be written
+  WHITELIST_LOAD_RESTORE = -11,  // ipset refused the restore
+  WHITELIST_LOAD_SWAP = -12,     // ipset refused the swap
 };
 
 // Validates the whole answer document at path, then empties the set and
 // adds every valid address of "data"."config"."host". Returns 0 when the
 // set was loaded, or one of the negative codes above with the set
-// untouched. state is only tested for null.
+// untouched (for -7: nothing added). state is only tested for null.
 [[nodiscard]] int whitelist_load(const char *path, const cdn_state *state);

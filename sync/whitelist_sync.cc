@@ -1,8 +1,9 @@
 #include "sync/whitelist_sync.h"
 
+#include <sys/stat.h>
 #include <syslog.h>
-#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "lib/cmd_run.h"
 #include "lib/log_verbose.h"
 #include "sync/documents.h"
+#include "sync/path_clear.h"
 #include "sync/paths.h"
 #include "sync/stamp_quote.h"
 #include "sync/whitelist_load.h"
@@ -83,6 +85,12 @@ int whitelist_fetch(cdn_state *state) {
     syslog(LOG_WARNING, "cdn white timestamp cannot be quoted.\n");
     return -1;
   }
+  // A leftover at the answer path would block the redirection (a FIFO),
+  // fail it (a directory) or send the answer elsewhere (a link).
+  if (path_clear(WHITELIST_FILE) != 0) {
+    syslog(LOG_WARNING, "cannot clear answer path %s: %s\n", WHITELIST_FILE, strerror(errno));
+    return -1;
+  }
   printf("cmd:  %s\n", command);
 
   int status = cmd_run(command);
@@ -124,6 +132,11 @@ int whitelist_fetch(cdn_state *state) {
     syslog(LOG_WARNING, "cdn white timestamp cannot be quoted.\n");
     return 0;
   }
+  // The echo's redirection would block on a FIFO or write through a link:
+  // anything but a plain file at the stamp's path goes first.
+  struct stat info {};
+  if (lstat(TIMESTAMP_FILE, &info) == 0 && !S_ISREG(info.st_mode))
+    (void)path_clear(TIMESTAMP_FILE);
   printf("cmd:  %s\n", command);
   (void)cmd_run(command);
   return 0;
@@ -133,7 +146,7 @@ int whitelist_sync(cdn_state *state) {
   if (state == nullptr) return -1;
   int result = whitelist_fetch(state);
   if (result != 0) syslog(LOG_WARNING, "config init remote error, exit.\n");
-  unlink(WHITELIST_FILE);
+  (void)path_clear(WHITELIST_FILE);
   state->next_delay = random_below(1800) + 1800;
   if (log_verbose) syslog(LOG_INFO, "NEXT CONFIG GET AFTER %d seconds \n", state->next_delay);
   state->last_fetch = static_cast<int32_t>(time(nullptr));

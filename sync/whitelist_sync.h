@@ -5,14 +5,16 @@
 
 #include "sync/cdn_state.h"
 
-// One full cycle on state: a fetch pass, removal of the answer file, the
-// next delay drawn and the time recorded. Returns the pass's result (0 or
+// One full cycle on state: a fetch pass, removal of whatever stands at the
+// answer path (as path_clear removes it), the next delay drawn and the time
+// recorded. Returns the pass's result (0 or
 // -1); a null state does nothing and gives -1.
 int whitelist_sync(cdn_state *state);
 
 // One fetch-compare-apply pass. 0 when it ended normally (also for a
-// disabled list, an unchanged stamp or a failed load), -1 when the agent
-// tool failed or its answer cannot be read.
+// disabled list, an unchanged stamp or a failed load), -1 when the answer
+// path cannot be cleared before the agent runs (a directory that is not
+// empty), the agent tool failed or its answer cannot be read.
 [[nodiscard]] int whitelist_fetch(cdn_state *state);
 
 // Seeds rand() with the current time and returns the next value modulo

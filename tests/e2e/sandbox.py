@@ -149,8 +149,7 @@ class Sandbox:
         the real agent tool to put first on PATH instead of the stand-in."""
         base = os.environ.get("QUORVEL_SANDBOX_DIR") or os.path.join(os.getcwd(), "sandboxes")
         os.makedirs(base, exist_ok=True)
-        # The state directory must not lie under /tmp, which the sandbox
-        # covers with its own tmpfs.
+        # Under /tmp too: the sandbox binds it back into its own /tmp.
         self.state = tempfile.mkdtemp(prefix="sb-", dir=base)
         self.bin = os.path.join(self.state, "bin")
         self.agent_dir = os.path.join(self.state, "agent")

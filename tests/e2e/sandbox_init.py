@@ -6,7 +6,9 @@ lays the stage the daemon expects on a router, without touching the host:
 
 - /etc is an overlay over the host's /etc, with its writable layer in the
   sandbox's state directory;
-- /tmp is a fresh tmpfs (so /tmp/quorvel.pid is the sandbox's own);
+- /tmp is a fresh tmpfs (so /tmp/quorvel.pid is the sandbox's own), with
+  the folders of the sandbox and the checkout bound back when they lie
+  under /tmp;
 - /dev is a fresh tmpfs holding only a few device nodes and a syslog
   receiver bound at /dev/log;
 - the network namespace holds loopback and a real kernel IP set.
@@ -16,6 +18,7 @@ standard input, answering one JSON object per line on standard output.
 """
 
 import base64
+import ctypes
 import json
 import os
 import signal
@@ -33,27 +36,68 @@ def sh(command):
     subprocess.run(command, shell=True, check=True)
 
 
+def run(*argv):
+    """Runs a command given as words, so that paths with blanks stay whole."""
+    subprocess.run(argv, check=True)
+
+
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+MS_BIND, MS_REC = 4096, 16384
+
+
+def kept_under_tmp():
+    """The folders the sandbox needs that lie under /tmp, which its own
+    tmpfs is about to hide: the state directory, the checkout, the folders
+    of the programs under test and any listed in QUORVEL_SANDBOX_KEEP."""
+    wanted = [STATE, SOURCE] + [p for p in os.environ.get("QUORVEL_SANDBOX_KEEP", "").split(":") if p]
+    for variable in ("QUORVEL_BIN", "ZENTIX_BIN"):
+        program = os.environ.get(variable, "")
+        if os.path.isabs(program):
+            wanted.append(os.path.dirname(program))
+    paths = sorted({os.path.realpath(p) for p in wanted if os.path.isdir(p)})
+    kept = []
+    for path in paths:
+        if path.startswith("/tmp/") and not any(path.startswith(k + "/") for k in kept):
+            kept.append(path)
+    return kept
+
+
+def cover_tmp():
+    """Mounts a fresh tmpfs on /tmp, then binds each folder of kept_under_tmp
+    back at its own path, reached through a descriptor opened before."""
+    kept = [(path, os.open(path, os.O_PATH | os.O_DIRECTORY)) for path in kept_under_tmp()]
+    run("mount", "-t", "tmpfs", "-o", "mode=1777", "tmpfs", "/tmp")
+    libc = ctypes.CDLL(None, use_errno=True)
+    for path, fd in kept:
+        os.makedirs(path, exist_ok=True)
+        source = f"/proc/self/fd/{fd}".encode()
+        if libc.mount(source, path.encode(), None, MS_BIND | MS_REC, None) != 0:
+            raise OSError(ctypes.get_errno(), f"bind {path} back under the private /tmp")
+        os.close(fd)
+
+
 def stage():
     upper, work = os.path.join(STATE, "etc-upper"), os.path.join(STATE, "etc-work")
     os.makedirs(upper, exist_ok=True)
     os.makedirs(work, exist_ok=True)
-    sh(f"mount -t overlay overlay -o lowerdir=/etc,upperdir={upper},workdir={work} /etc")
-    sh("mount -t tmpfs -o mode=1777 tmpfs /tmp")
+    run("mount", "-t", "overlay", "overlay", "-o",
+        f"lowerdir=/etc,upperdir={upper},workdir={work}", "/etc")
+    cover_tmp()
     devroot = os.path.join(STATE, "dev")
     os.makedirs(devroot, exist_ok=True)
-    sh(f"mount -t tmpfs -o mode=755 tmpfs {devroot}")
+    run("mount", "-t", "tmpfs", "-o", "mode=755", "tmpfs", devroot)
     for node in ("null", "zero", "full", "random", "urandom", "tty"):
         path = os.path.join(devroot, node)
         open(path, "w").close()
-        sh(f"mount --bind /dev/{node} {path}")
+        run("mount", "--bind", f"/dev/{node}", path)
     for name, target in (("fd", "/proc/self/fd"), ("stdin", "/proc/self/fd/0"),
                          ("stdout", "/proc/self/fd/1"), ("stderr", "/proc/self/fd/2")):
         os.symlink(target, os.path.join(devroot, name))
     os.mkdir(os.path.join(devroot, "shm"))
-    sh(f"mount --move {devroot} /dev")
+    run("mount", "--move", devroot, "/dev")
     sh("ip link set lo up")
     for name in SETS:
-        sh(f"ipset create {name} hash:net")
+        run("ipset", "create", name, "hash:net")
 
 
 class SyslogReceiver(threading.Thread):

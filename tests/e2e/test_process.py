@@ -3,6 +3,7 @@ signals and exit, end to end."""
 
 import os
 import re
+import shlex
 import signal
 import stat
 import time
@@ -63,6 +64,8 @@ class PidFile(DaemonTestCase):
         self.assertEqual(result.texts(WARNING)[-1], "quorvel exit.\n")
         pid = result.syslog[-1].pid
         self.assertEqual(self.sb.read(PID_FILE), f"{pid}\n".encode())
+        # Also a file left with another mode gets the mode of a fresh one.
+        self.assertEqual(stat.S_IMODE(self.sb.mode(PID_FILE)), 0o640 & ~0o022)
 
     def test_written_with_the_pid_and_mode_0640(self):
         self.sb.agent(whitelist("2"))
@@ -81,7 +84,7 @@ class PidFile(DaemonTestCase):
     def test_own_pid_counts_as_a_restart(self):
         self.sb.write(PID_FILE, "")
         self.sb.agent(whitelist("2"))
-        result = self.sb.run(["/bin/sh", "-c", f"echo $$ > {PID_FILE}; exec {DAEMON}"])
+        result = self.sb.run(["/bin/sh", "-c", f"echo $$ > {PID_FILE}; exec {shlex.quote(DAEMON)}"])
         self.assertWentOn(result)
 
     def test_a_live_process_refuses_the_start(self):
@@ -119,6 +122,35 @@ class PidFile(DaemonTestCase):
         self.assertEqual(result.texts(WARNING)[-1], "quorvel exit.\n")
         self.assertTrue(stat.S_ISDIR(self.sb.mode(PID_FILE)))
 
+    def test_a_read_only_tmp(self):
+        self.sb.sh("mount -o remount,ro /tmp")
+        self.sb.agent(whitelist("2"))
+        result = self.sb.run()
+        self.assertEqual(result.status, 0)
+        self.assertEqual(result.texts(WARNING)[-1], "quorvel exit.\n")
+        self.assertIsNone(self.sb.mode(PID_FILE))
+        self.assertEqual(len(self.sb.agent_calls()), 1)
+
+    def test_a_read_only_tmp_with_a_stale_pid_file_still_locks(self):
+        self.sb.write(PID_FILE, "99999\n")
+        self.sb.sh("mount -o remount,ro /tmp")
+        self.sb.agent(whitelist("2"), block=True)
+        first = self.sb.start()
+        self.assertTrue(self.sb.agent_started())
+        second = self.sb.run()
+        self.assertEqual((second.status, second.stdout), (1, REFUSED))
+        self.sb.release()
+        self.assertEqual(self.sb.wait(first).status, 0)
+        self.assertEqual(self.sb.read(PID_FILE), b"99999\n")
+
+    def test_a_link_in_its_place_is_replaced_not_followed(self):
+        self.sb.write("/etc/precious", "keep me\n")
+        self.sb.sh(f"ln -s /etc/precious {PID_FILE}")
+        self.sb.agent(whitelist("2"))
+        self.assertWentOn(self.sb.run())
+        self.assertTrue(stat.S_ISREG(self.sb.mode(PID_FILE)))
+        self.assertEqual(self.sb.read("/etc/precious"), b"keep me\n")
+
     def test_a_pid_that_cannot_be_written(self):
         # A full /tmp: the file can be created, the write fails.
         self.sb.sh("mount -o remount,size=8k /tmp && (dd if=/dev/zero of=/tmp/fill bs=1k 2>/dev/null; true)")
@@ -127,6 +159,54 @@ class PidFile(DaemonTestCase):
         self.assertEqual(result.status, 1)
         self.assertEqual(result.stdout, f"Unable to write to {PID_FILE}.\n")
         self.assertEqual(result.syslog, [])
+
+
+class SimultaneousStarts(DaemonTestCase):
+    ROUNDS = 12
+    INSTANCES = 6
+    GATE = "/tmp/gate"
+
+    def start_at_gate(self):
+        """Starts the instances, each held at a FIFO until release_gate."""
+        self.sb.sh(f"rm -f {self.GATE} /tmp/ready.* /tmp/passed.*; mkfifo {self.GATE}")
+        wrapper = (f"touch /tmp/ready.$$; : < {self.GATE}; touch /tmp/passed.$$; "
+                   f"exec {shlex.quote(DAEMON)}")
+        pids = [self.sb.start(["/bin/sh", "-c", wrapper]) for _ in range(self.INSTANCES)]
+        deadline = time.monotonic() + 30
+        while self.sb.sh("ls /tmp").stdout.count("ready.") < self.INSTANCES:
+            self.assertLess(time.monotonic(), deadline, "instances did not reach the gate")
+            time.sleep(0.02)
+        return pids
+
+    def release_gate(self, pids):
+        """Opens the FIFO for writing: every instance blocked in its open
+        goes on at once. The writer stays until each has passed the gate."""
+        passed = " ".join(f"/tmp/passed.{pid}" for pid in pids)
+        wait = f"until ls {passed} >/dev/null 2>&1; do sleep 0.01; done"
+        self.assertEqual(self.sb.sh(f"exec 3>{self.GATE}; {wait}", timeout=30).status, 0)
+
+    def test_exactly_one_of_many_runs(self):
+        for round_number in range(self.ROUNDS):
+            # The winner waits inside the agent until the others are done,
+            # so no instance can start after it has ended.
+            self.sb.agent(whitelist(str(round_number), ["1.2.3.4"]), block=True)
+            pids = self.start_at_gate()
+            self.sb.syslog()
+            self.release_gate(pids)
+            self.assertTrue(self.sb.agent_started())
+            winner = int(self.sb.read(PID_FILE))
+            self.assertIn(winner, pids)
+            for pid in pids:
+                if pid != winner:
+                    refused = self.sb.wait(pid, timeout=20)
+                    self.assertFalse(refused.timed_out, f"round {round_number}: two instances ran")
+                    self.assertEqual((refused.status, refused.stdout), (1, REFUSED))
+            self.sb.release()
+            result = self.sb.wait(winner)
+            self.assertEqual(result.status, 0)
+            self.assertEqual(len(self.sb.agent_calls()), round_number + 1)
+            self.assertEqual(result.texts(WARNING)[-1], "quorvel exit.\n")
+            self.assertEqual({m.pid for m in result.syslog}, {winner})
 
 
 class Signals(DaemonTestCase):

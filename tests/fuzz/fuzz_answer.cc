@@ -7,21 +7,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "sync/documents.h"
 #include "sync/stamp_quote.h"
+#include "tests/fuzz/memory_file.h"
 
 namespace {
 
-const std::string &document_path() {
-  static std::string path = [] {
-    char pattern[] = "/tmp/quorvel-fuzz-answer.XXXXXX";
-    int fd = mkstemp(pattern);
-    if (fd < 0) abort();
-    return std::string(pattern);
-  }();
-  return path;
+const memory_file &document() {
+  static memory_file file;
+  return file;
 }
 
 // What the quoted form may hold: no double quote, backslash or control
@@ -48,18 +43,15 @@ void check_quoted(const char *quoted) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  FILE *out = fopen(document_path().c_str(), "wb");
-  if (out == nullptr) abort();
-  fwrite(data, 1, size, out);
-  fclose(out);
+  document().fill(data, size);
 
   int32_t enabled = -1;
   char stamp[64];
-  if (response_summary_read(document_path().c_str(), &enabled, stamp, sizeof stamp) == 0) {
+  if (response_summary_read(document().path(), &enabled, stamp, sizeof stamp) == 0) {
     if (enabled != 0 && enabled != 1) abort();
     if (memchr(stamp, '\0', sizeof stamp) == nullptr) abort();
   }
-  (void)timestamp_file_read(document_path().c_str(), stamp, sizeof stamp);
+  (void)timestamp_file_read(document().path(), stamp, sizeof stamp);
 
   // A stamp is at most 63 characters of any bytes but NUL.
   char text[64] = {};

@@ -12,16 +12,14 @@
 #include <string>
 
 #include "identity/device_config.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
+// Removed with its files when the program ends.
 const std::string &config_dir() {
-  static std::string dir = [] {
-    char pattern[] = "/tmp/quorvel-fuzz-uci.XXXXXX";
-    if (mkdtemp(pattern) == nullptr) abort();
-    return std::string(pattern);
-  }();
-  return dir;
+  static temp_dir dir;
+  return dir.path();
 }
 
 }  // namespace

@@ -89,12 +89,21 @@ TEST_F(IpsetApply, AnAddressThatWouldBeCutIsSkipped) {
 }
 
 TEST_F(IpsetApply, FlushRunsTheCommand) {
-  ipset_flush("cdnwhite");
+  EXPECT_EQ(ipset_flush("cdnwhite"), 0);
   EXPECT_EQ(ipset.calls(), "flush cdnwhite\n");
   ASSERT_EQ(log_capture_lines().size(), 1u);
   EXPECT_EQ(log_capture_lines()[0].text.rfind(
                 "stat_points_none ========== ipset_flush: cdnwhite time: ", 0),
             0u);
+}
+
+TEST(IpsetFlush, AFailedFlushIsReported) {
+  // ipset's own status for a set that does not exist is 1; a missing
+  // ipset command is the shell's 127.
+  fake_tool missing_set{"ipset", 1};
+  EXPECT_EQ(ipset_flush("cdnwhite"), -1);
+  EXPECT_EQ(missing_set.calls(), "flush cdnwhite\n");
+  EXPECT_EQ(ipset_flush(nullptr), -1);
 }
 
 TEST(StrOnlyChars, OnlyTheCharactersCount) {

@@ -187,7 +187,8 @@ TEST(UrlCodec, StrLowerTouchesOnlyAsciiCapitals) {
 // --- the self-check program --------------------------------------------------
 
 TEST(UrlCodecSelftest, ProgramPrintsFourLinesAndExitsZero) {
-  FILE *pipe = popen(URL_CODEC_SELFTEST_BIN, "r");
+  // Quoted for the shell: the build folder's path may hold blanks.
+  FILE *pipe = popen((std::string("'") + URL_CODEC_SELFTEST_BIN + "'").c_str(), "r");
   ASSERT_NE(pipe, nullptr);
   std::string output;
   char chunk[256];

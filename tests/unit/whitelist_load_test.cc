@@ -33,6 +33,21 @@ TEST_F(WhitelistLoad, ValidDocumentFlushesThenAdds) {
   EXPECT_EQ(log_capture_count(LOG_WARNING, "config load success:\n"), 1);
 }
 
+TEST(WhitelistLoadFlush, AFailedFlushAddsNothing) {
+  temp_dir dir;
+  fake_tool missing_set{"ipset", 1};
+  cdn_state state{};
+  log_capture_clear();
+  dir.write("answer",
+            "{\"code\":0,\"data\":{\"updateTime\":\"2\",\"config\":{\"host\":[\"1.2.3.4\"]}}}");
+  EXPECT_EQ(whitelist_load(dir.file("answer").c_str(), &state), WHITELIST_LOAD_FLUSH);
+  EXPECT_EQ(missing_set.calls(), "flush cdnwhite\n");
+  EXPECT_EQ(log_capture_count(LOG_WARNING, "load set cdnwhite flush fail.\n"), 1)
+      << log_capture_dump();
+  EXPECT_EQ(log_capture_count(LOG_WARNING, "load return -7\n"), 1);
+  EXPECT_EQ(log_capture_count(LOG_WARNING, "config load success:\n"), 0);
+}
+
 TEST_F(WhitelistLoad, HostsThatAreNotAnArrayStillSucceed) {
   EXPECT_EQ(load("{\"code\":0,\"data\":{\"updateTime\":\"2\",\"config\":{\"host\":{}}}}"), 0);
   EXPECT_EQ(ipset.calls(), "flush cdnwhite\n");

@@ -1,0 +1,17 @@
+// The checks that every load mode makes before it touches the set: the
+// arguments, the answer file's presence and the document's fields.
+#pragma once
+
+#include <json-c/json.h>
+
+#include "lib/json_doc.h"
+#include "sync/cdn_state.h"
+
+// Reads the answer document at path and checks, in order: path and state
+// set, file present, JSON, "code" present and 0, "data" present,
+// "data"."updateTime", "data"."config" and "data"."config"."host" present.
+// Returns 0 with *doc owning the document and *hosts borrowing the host
+// value from it; otherwise a negative whitelist_load code, with its
+// message (and, from -2 on, "load return <code>") logged and *doc empty.
+[[nodiscard]] int whitelist_document_read(const char *path, const cdn_state *state, json_doc *doc,
+                                          json_object **hosts);

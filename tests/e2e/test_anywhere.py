@@ -1,0 +1,62 @@
+"""The sandbox wherever the checkout lives: a copy of the checkout under
+/tmp (which the sandbox covers with a tmpfs of its own), in folders whose
+names hold blanks, runs the demo and an end-to-end suite."""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.dirname(os.path.dirname(HERE))
+PROGRAMS = {"QUORVEL_BIN": os.path.join("daemon", "quorvel"),
+            "ZENTIX_BIN": os.path.join("tools", "zentix")}
+
+
+def skip_local(folder, names):
+    """Build trees, sandboxes and caches stay behind."""
+    skipped = {"sandboxes", "__pycache__", ".git"}
+    if os.path.abspath(folder) == SOURCE:
+        skipped |= {n for n in names if n.startswith("build")}
+    return [n for n in names if n in skipped]
+
+
+class CheckoutUnderTmp(unittest.TestCase):
+    def test_demo_and_a_suite_from_a_folder_with_blanks_under_tmp(self):
+        for variable in PROGRAMS:
+            self.assertTrue(os.path.isabs(os.environ.get(variable, "")), variable)
+        root = tempfile.mkdtemp(prefix="quorvel anywhere ", dir="/tmp")
+        self.addCleanup(shutil.rmtree, root, True)
+        checkout = os.path.join(root, "check out")
+        shutil.copytree(SOURCE, checkout, ignore=skip_local, symlinks=True)
+        # The programs as built, where the demo looks for them.
+        build = os.path.join(checkout, "build here")
+        env = {k: v for k, v in os.environ.items() if not k.startswith("QUORVEL_")}
+        for variable, relative in PROGRAMS.items():
+            copy = os.path.join(build, relative)
+            os.makedirs(os.path.dirname(copy), exist_ok=True)
+            shutil.copy2(os.environ[variable], copy)
+            env[variable] = copy
+
+        demo = subprocess.run([sys.executable, os.path.join(checkout, "examples", "demo.py"), build],
+                              cwd=checkout, env=env, capture_output=True, text=True, timeout=300)
+        self.assertEqual(demo.returncode, 0, demo.stdout + demo.stderr)
+        self.assertEqual(demo.stdout.count("--- exit status 0"), 3, demo.stdout)
+        self.assertIn("198.51.100.0/24", demo.stdout)
+
+        suite = subprocess.run([sys.executable, "-m", "unittest", "test_road"],
+                               cwd=os.path.join(checkout, "tests", "e2e"), env=env,
+                               capture_output=True, text=True, timeout=300)
+        self.assertEqual(suite.returncode, 0, suite.stderr)
+        self.assertIn("\nOK", suite.stderr)
+        self.assertNotIn("Ran 0 tests", suite.stderr)
+        # Every sandbox removed its state directory again.
+        for sandboxes in (os.path.join(build, "sandboxes"),
+                          os.path.join(checkout, "tests", "e2e", "sandboxes")):
+            self.assertEqual(os.listdir(sandboxes), [], sandboxes)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,128 @@
+"""Faults that used to stop synchronisation for good, end to end: leftovers
+at the answer path and a kernel set that does not exist yet. Each run
+after the fault is cleared converges."""
+
+import unittest
+
+from daemon_case import (DaemonTestCase, INFO, TIMESTAMP_FILE, WARNING, WHITELIST_FILE,
+                         Sandbox, request_line, store_line, whitelist)
+
+HOSTS = ["1.2.3.4", "10.0.0.0/8"]
+ORDINARY_STDOUT = "".join([
+    "local cdn->timestamp:  (1)\n",
+    request_line("1"),
+    "server response enabled:1 timestamp:2\n",
+    "cmd:  ipset add cdnwhite 1.2.3.4\n",
+    "cmd:  ipset add cdnwhite 10.0.0.0/8\n",
+    store_line("2"),
+])
+ORDINARY_SYSLOG = [
+    (WARNING, "t1:1\nt2:2\n"),
+    (INFO, "stat_points_none ========== ipset_flush: cdnwhite time: *"),
+    (INFO, "stat_points_none ========== ipset_ips_add: cdnwhite time: *"),
+    (WARNING, "ip list end 0\n"),
+    (WARNING, "config load success:\n"),
+    (WARNING, "quorvel exit.\n"),
+]
+
+class LeftoverAnswerPath(DaemonTestCase):
+    def setUp(self):
+        super().setUp()
+        self.store_stamp("1")
+        self.sb.agent(whitelist("2", HOSTS))
+
+    def assertOrdinaryRun(self, result):
+        """The run went as if nothing had stood at the answer path."""
+        self.assertFalse(result.timed_out)
+        self.assertEqual(result.status, 0)
+        self.assertEqual(result.stdout, ORDINARY_STDOUT)
+        self.assertSyslog(result, ORDINARY_SYSLOG)
+        self.assertEqual(self.sb.members(), HOSTS)
+        self.assertEqual(self.sb.read(TIMESTAMP_FILE), b'{"updateTime":"2"}\n')
+        self.assertIsNone(self.sb.mode(WHITELIST_FILE))
+
+    def test_nothing_there(self):
+        self.assertOrdinaryRun(self.sb.run())
+
+    def test_fifo(self):
+        # The shell's redirection into a FIFO would wait for a reader for ever.
+        self.sb.sh(f"mkfifo {WHITELIST_FILE}")
+        self.assertOrdinaryRun(self.sb.run(timeout=30))
+
+    def test_symbolic_link_to_a_file_elsewhere(self):
+        self.sb.write("/etc/precious", "keep me\n")
+        self.sb.sh(f"ln -s /etc/precious {WHITELIST_FILE}")
+        self.assertOrdinaryRun(self.sb.run())
+        self.assertEqual(self.sb.read("/etc/precious"), b"keep me\n")
+
+    def test_empty_directory(self):
+        self.sb.sh(f"mkdir {WHITELIST_FILE}")
+        self.assertOrdinaryRun(self.sb.run())
+
+    def test_directory_that_is_not_empty(self):
+        self.sb.sh(f"mkdir {WHITELIST_FILE} && echo data > {WHITELIST_FILE}/kept")
+        self.sb.sh("ipset add cdnwhite 9.9.9.9")
+        result = self.sb.run()
+        self.assertEqual(result.status, 0)
+        self.assertSyslog(result, [
+            (WARNING, f"cannot clear answer path {WHITELIST_FILE}: Directory not empty\n"),
+            (WARNING, "config init remote error, exit.\n"),
+            (WARNING, "quorvel exit.\n"),
+        ])
+        self.assertNotIn("cmd:", result.stdout)
+        self.assertEqual(self.sb.agent_calls(), [])
+        self.assertEqual(self.sb.read(f"{WHITELIST_FILE}/kept"), b"data\n")
+        self.assertEqual(self.sb.members(), ["9.9.9.9"])
+        self.assertEqual(self.sb.read(TIMESTAMP_FILE), b'{"updateTime":"1"}\n')
+        # Once someone clears it, the next run loads the list.
+        self.sb.sh(f"rm -r {WHITELIST_FILE}")
+        self.assertOrdinaryRun(self.sb.run())
+
+class LeftoverStampPath(DaemonTestCase):
+    def test_fifo_or_link_at_the_stamp_path(self):
+        self.sb.write("/etc/precious", "keep me\n")
+        for number, leftover in enumerate([f"mkfifo {TIMESTAMP_FILE}",
+                                           f"ln -s /etc/precious {TIMESTAMP_FILE}"]):
+            with self.subTest(leftover=leftover):
+                self.sb.sh(f"mkdir -p /etc/.quorvel; rm -f {TIMESTAMP_FILE}; {leftover}")
+                self.sb.agent(whitelist(str(number + 2), HOSTS))
+                result = self.sb.run(timeout=30)
+                self.assertFalse(result.timed_out)
+                self.assertIn("config load success:\n", result.texts(WARNING))
+                self.assertEqual(self.sb.read(TIMESTAMP_FILE),
+                                 b'{"updateTime":"%d"}\n' % (number + 2))
+        self.assertEqual(self.sb.read("/etc/precious"), b"keep me\n")
+
+
+class MissingSet(DaemonTestCase):
+    def setUp(self):
+        # The firewall has not created the set yet.
+        self.sb = Sandbox(sets=())
+        self.addCleanup(self.sb.close)
+        self.store_stamp("1")
+
+    def test_nothing_is_lost_until_the_set_exists(self):
+        self.sb.agent(whitelist("2", HOSTS))
+        result = self.sb.run()
+        self.assertEqual(result.status, 0)
+        self.assertSyslog(result, [
+            (WARNING, "t1:1\nt2:2\n"),
+            (INFO, "stat_points_none ========== ipset_flush: cdnwhite time: *"),
+            (WARNING, "load set cdnwhite flush fail.\n"),
+            (WARNING, "load return -7\n"),
+            (WARNING, "quorvel exit.\n"),
+        ])
+        self.assertIn("does not exist", result.stderr)
+        self.assertNotIn("cmd:  ipset add", result.stdout)
+        self.assertEqual(self.sb.read(TIMESTAMP_FILE), b'{"updateTime":"1"}\n')
+        self.assertIsNone(self.sb.mode(WHITELIST_FILE))
+
+        self.sb.sh("ipset create cdnwhite hash:net")
+        second = self.sb.run()
+        self.assertEqual(second.stdout, ORDINARY_STDOUT)
+        self.assertSyslog(second, ORDINARY_SYSLOG)
+        self.assertEqual(self.sb.members(), HOSTS)
+        self.assertEqual(self.sb.read(TIMESTAMP_FILE), b'{"updateTime":"2"}\n')
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,71 @@
+#include "sync/ipset_header.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// What ipset 7.17 prints for "ipset list -t cdnwhite".
+const char LISTING[] =
+    "Name: cdnwhite\nType: hash:net\nRevision: 7\n"
+    "Header: family inet hashsize 1024 maxelem 65536 bucketsize 12 initval 0x2a2eac45\n"
+    "Size in memory: 504\nReferences: 0\nNumber of entries: 1\n";
+
+std::string line(const std::string &listing, size_t capacity, size_t size = 512) {
+  char out[512] = "unchanged";
+  int result = ipset_create_line(listing.c_str(), "cdnwhite", "cdnwhite_tmp", capacity, out, size);
+  return result == 0 ? out : "refused:" + std::string(out);
+}
+
+TEST(IpsetCreateLine, KeepsTypeAndOptionsAndGrowsMaxelemToTheList) {
+  EXPECT_EQ(line(LISTING, 10),
+            "create cdnwhite_tmp hash:net family inet hashsize 1024 maxelem 65536 bucketsize 12\n");
+  EXPECT_EQ(line(LISTING, 70000),
+            "create cdnwhite_tmp hash:net family inet hashsize 1024 maxelem 70000 bucketsize 12\n");
+  EXPECT_EQ(line("Name: cdnwhite\nType: hash:ip\nHeader: family inet6 hashsize 64 maxelem 8 "
+                 "timeout 300 counters comment\n",
+                 3),
+            "create cdnwhite_tmp hash:ip family inet6 hashsize 64 maxelem 8 timeout 300 counters "
+            "comment\n");
+  // Types without maxelem keep their header as it is.
+  EXPECT_EQ(line("Name: cdnwhite\nType: bitmap:ip\nHeader: range 10.0.0.0-10.0.0.255\n", 300),
+            "create cdnwhite_tmp bitmap:ip range 10.0.0.0-10.0.0.255\n");
+}
+
+TEST(IpsetCreateLine, RefusesWhatItCannotCopySafely) {
+  const char *refused[] = {
+      "",
+      "ipset v7.17: The set with the given name does not exist\n",
+      // Another set, or a name that only begins like ours.
+      "Name: other\nType: hash:net\nHeader: family inet maxelem 5\n",
+      "Name: cdnwhite2\nType: hash:net\nHeader: family inet maxelem 5\n",
+      "Name: cdnwhite\nHeader: family inet maxelem 5\n",
+      "Name: cdnwhite\nType: hash:net\n",
+      "Name: cdnwhite\nType: hash:net\nHeader: family inet maxelem lots\n",
+      "Name: cdnwhite\nType: hash:net\nHeader: family inet maxelem\n",
+      // Nothing that could end the line or pass for an option.
+      "Name: cdnwhite\nType: hash:net\nHeader: family inet; reboot\n",
+      "Name: cdnwhite\nType: hash:net\nHeader: family inet -exist\n",
+      "Name: cdnwhite\nType: hash net\nHeader: family inet\n",
+      "Name: cdnwhite\nType: hash:net\nHeader: comment \"x\"\n",
+  };
+  for (const char *listing : refused) EXPECT_EQ(line(listing, 1), "refused:") << listing;
+  // Every size too small for the line gives the empty text, never a cut line.
+  std::string whole = line(LISTING, 1);
+  for (size_t size = 1; size <= whole.size(); ++size)
+    EXPECT_EQ(line(LISTING, 1, size), "refused:") << size;
+  EXPECT_EQ(line(LISTING, 1, whole.size() + 1), whole);
+}
+
+TEST(IpsetNameSafe, OnlyPlainShortNames) {
+  EXPECT_TRUE(ipset_name_safe("cdnwhite"));
+  EXPECT_TRUE(ipset_name_safe("cdnwhite_tmp"));
+  EXPECT_TRUE(ipset_name_safe(std::string(31, 'a').c_str()));
+  EXPECT_FALSE(ipset_name_safe(std::string(32, 'a').c_str()));
+  for (const char *name : {"", "-exist", "a b", "a;b", "a$b", "hash:net", "a/b", "a\nb"})
+    EXPECT_FALSE(ipset_name_safe(name)) << name;
+  EXPECT_FALSE(ipset_name_safe(nullptr));
+}
+
+}  // namespace

@@ -56,7 +56,7 @@ describe() {
 
 # e2e DAEMON ZENTIX SANDBOXES: the daemon's end-to-end suites.
 e2e() {
-  local suites=(test_cycle test_identity test_process)
+  local suites=(test_cycle test_identity test_process test_recovery test_schedule)
   [ -n "$2" ] && suites+=(test_road)
   (cd tests/e2e && QUORVEL_BIN=$1 ZENTIX_BIN=$2 QUORVEL_SANDBOX_DIR=$3 PYTHONDONTWRITEBYTECODE=1 \
      python3 -m unittest "${suites[@]}")

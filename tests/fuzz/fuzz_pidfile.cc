@@ -2,6 +2,7 @@
 // its first 15 bytes count, converted as atoi() does, whatever follows.
 #include "tests/fuzz/fuzz_target.h"
 
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 
@@ -18,7 +19,9 @@ int read_back(const uint8_t *data, size_t size) {
   return pidfile_read_pid(file.fd());
 }
 
-// atoi's reading of the text before the first NUL: blanks, a sign, digits.
+// atoi's reading of the text before the first NUL: blanks, a sign, digits;
+// the C library reads them as strtol does, into a long that stops at its
+// limits (32 bits on MIPS and other 32-bit CPUs), and hands on the int.
 int reference(const uint8_t *data, size_t size) {
   size_t i = 0;
   while (i < size && (data[i] == ' ' || (data[i] >= '\t' && data[i] <= '\r'))) ++i;
@@ -26,7 +29,10 @@ int reference(const uint8_t *data, size_t size) {
   if (i < size && (data[i] == '+' || data[i] == '-')) negative = data[i++] == '-';
   long long value = 0;  // at most 15 digits: no overflow
   for (; i < size && data[i] >= '0' && data[i] <= '9'; ++i) value = value * 10 + (data[i] - '0');
-  return static_cast<int>(negative ? -value : value);
+  value = negative ? -value : value;
+  if (value > LONG_MAX) value = LONG_MAX;
+  if (value < LONG_MIN) value = LONG_MIN;
+  return static_cast<int>(value);
 }
 
 }  // namespace

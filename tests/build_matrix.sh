@@ -30,9 +30,10 @@ say() { printf '\n== matrix: %s\n' "$*"; }
 configure() {
   local dir=$1
   shift
-  cmake -S . -B "$dir" -DQUORVEL_WERROR=ON "$@" >"$dir.configure.log" 2>&1 ||
-    { cat "$dir.configure.log"; return 1; }
-  grep -E '^-- (quorvel|UCI):' "$dir.configure.log" || true
+  mkdir -p "$dir"
+  cmake -S . -B "$dir" -DQUORVEL_WERROR=ON "$@" >"$dir/configure.log" 2>&1 ||
+    { cat "$dir/configure.log"; return 1; }
+  grep -E '^-- (quorvel|UCI):' "$dir/configure.log" || true
 }
 
 # unit_tests DIR [ctest selection]: the unit tests, the link check and the
@@ -47,7 +48,6 @@ unit_tests() {
 
 gcc_release() {
   say "GCC, Release, with tests and benchmarks"
-  mkdir -p build-matrix-gcc-release
   CC=gcc CXX=g++ configure build-matrix-gcc-release -DCMAKE_BUILD_TYPE=Release
   cmake --build build-matrix-gcc-release -j "$jobs"
   unit_tests build-matrix-gcc-release
@@ -55,7 +55,6 @@ gcc_release() {
 
 clang_debug() {
   say "clang, Debug, with tests and benchmarks"
-  mkdir -p build-matrix-clang-debug
   CC=clang CXX=clang++ configure build-matrix-clang-debug -DCMAKE_BUILD_TYPE=Debug
   cmake --build build-matrix-clang-debug -j "$jobs"
   unit_tests build-matrix-clang-debug
@@ -64,7 +63,6 @@ clang_debug() {
 pcre2() {
   say "match rules over PCRE2"
   local dir=build-matrix-pcre2
-  mkdir -p "$dir"
   configure "$dir" -DQUORVEL_REGEX=PCRE2 -DQUORVEL_WITH_MATCH=ON -DQUORVEL_WITH_HTTP=OFF \
     -DQUORVEL_BENCH=OFF
   cmake --build "$dir" -j "$jobs" --target support_lib_test support_alloc_test codec_replay

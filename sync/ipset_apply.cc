@@ -34,9 +34,7 @@ int ipset_flush(const char *set) {
   return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : -1;
 }
 
-int ipset_ips_add(const char *set, json_object *list) {
-  syslog(LOG_INFO, "stat_points_none ========== ipset_ips_add: %s time: %ld\n", set,
-         static_cast<long>(time(nullptr)));
+int ipset_hosts_walk(const char *set, json_object *list, ipset_host_visit visit, void *context) {
   if (list == nullptr || set == nullptr) {
     syslog(LOG_WARNING, "ip list is NULL.\n");
     return -1;
@@ -48,34 +46,47 @@ int ipset_ips_add(const char *set, json_object *list) {
   } else {
     for (size_t index = 0; index < json_object_array_length(list); ++index) {
       json_object *element = json_object_array_get_idx(list, index);
-      if (element == nullptr) {
-        syslog(LOG_WARNING, "rule url(index %d not get):%s\n", static_cast<int>(index),
-               json_object_get_string(list));
-        result = -4;
-        break;
-      }
-      const char *text = json_object_get_string(element);
+      const char *text = element == nullptr ? nullptr : json_object_get_string(element);
       if (text == nullptr) {
         syslog(LOG_WARNING, "rule url(index %d not get):%s\n", static_cast<int>(index),
                json_object_get_string(list));
-        result = -5;
+        result = element == nullptr ? -4 : -5;
         break;
       }
-      char command[IPSET_COMMAND_SIZE] = {};
-      bool valid = str_only_chars(text, IPSET_ADDRESS_CHARS) == 0;
-      if (valid) {
-        int length = snprintf(command, sizeof command, "ipset add %s %s", set, text);
-        // A cut command would add another address than the one listed.
-        valid = length >= 0 && static_cast<size_t>(length) < sizeof command;
-      }
-      if (!valid) {
+      // A cut command would add another address than the one listed.
+      if (str_only_chars(text, IPSET_ADDRESS_CHARS) != 0 ||
+          strlen(text) + strlen(set) + sizeof "ipset add  " > IPSET_COMMAND_SIZE) {
         syslog(LOG_WARNING, "ip invalid %s\n", text);
         continue;
       }
-      printf("cmd:  %s\n", command);
-      (void)cmd_run(command);
+      visit(text, context);
     }
   }
   syslog(LOG_WARNING, "ip list end %d\n", result);
   return result;
+}
+
+namespace {
+
+// The one-by-one load: one shell and one ipset per address; a refused add
+// does not stop the loop.
+struct add_target {
+  const char *set;
+};
+
+void address_add(const char *address, void *context) {
+  const char *set = static_cast<add_target *>(context)->set;
+  char command[IPSET_COMMAND_SIZE] = {};
+  snprintf(command, sizeof command, "ipset add %s %s", set, address);
+  printf("cmd:  %s\n", command);
+  (void)cmd_run(command);
+}
+
+}  // namespace
+
+int ipset_ips_add(const char *set, json_object *list) {
+  syslog(LOG_INFO, "stat_points_none ========== ipset_ips_add: %s time: %ld\n", set,
+         static_cast<long>(time(nullptr)));
+  add_target target{set};
+  return ipset_hosts_walk(set, list, address_add, &target);
 }

@@ -11,6 +11,19 @@ inline constexpr char IPSET_ADDRESS_CHARS[] = "1234567890./";
 // ipset command, or an ipset ended by a signal.
 [[nodiscard]] int ipset_flush(const char *set);
 
+// Called by ipset_hosts_walk with each address that passed the test.
+using ipset_host_visit = void (*)(const char *address, void *context);
+
+// Walks the JSON array list as a load reads it: an element whose text form
+// holds only IPSET_ADDRESS_CHARS and whose "ipset add <set> <address>" line
+// fits its 128 bytes goes to visit, any other is skipped with "ip invalid";
+// a JSON null element or one without a text form ends the walk. Writes the
+// per-element lines and the closing "ip list end" line. Returns 0, -1 for a
+// null list or set (no end line), -3 when list is not an array, -4 for a
+// JSON null element, -5 for an element without a text form.
+[[nodiscard]] int ipset_hosts_walk(const char *set, json_object *list, ipset_host_visit visit,
+                                   void *context);
+
 // Runs "ipset add <set> <address>" for each element of the JSON array list
 // whose text form holds only IPSET_ADDRESS_CHARS; other elements are
 // skipped with a log line, refused adds do not stop the loop. Returns 0, -1

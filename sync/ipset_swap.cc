@@ -21,10 +21,6 @@ namespace {
 
 constexpr size_t PATH_SIZE = 256;
 constexpr size_t COMMAND_SIZE = 640;
-// The one-by-one load skips an address whose "ipset add <set> <address>"
-// line would not fit its 128-byte buffer; this load skips the same ones,
-// so that both log the same "ip invalid" lines.
-constexpr size_t ADD_COMMAND_SIZE = 128;
 constexpr size_t RESTORE_BUFFER_SIZE = 64 * 1024;
 // How much of ipset's message reaches the log.
 constexpr size_t MESSAGE_SIZE = 160;
@@ -91,44 +87,30 @@ int command_run(const char *command) {
   return cmd_run(command);
 }
 
-// Writes "add <temp> <address> -exist" for each valid element of list to
-// out, with the per-element lines of the one-by-one load. Returns that
-// load's result (0, -1, -3, -4 or -5) and the count of lines in *count.
+struct restore_lines {
+  FILE *out;
+  const char *temp;
+  int count;
+};
+
+// One "add <temp> <address> -exist" line of the restore input.
+void restore_line_write(const char *address, void *context) {
+  auto *lines = static_cast<restore_lines *>(context);
+  // An empty text names no address: it adds nothing either way, and must
+  // not make ipset refuse the whole list.
+  if (address[0] == '\0') return;
+  fprintf(lines->out, "add %s %s -exist\n", lines->temp, address);
+  ++lines->count;
+}
+
+// Writes the add lines of every valid element of list to out, with the
+// per-element lines of the one-by-one load. Returns that load's result (0,
+// -1, -3, -4 or -5) and the count of lines in *count.
 int restore_lines_write(FILE *out, const char *set, const char *temp, json_object *list,
                         int *count) {
-  *count = 0;
-  if (list == nullptr) {
-    syslog(LOG_WARNING, "ip list is NULL.\n");
-    return -1;
-  }
-  int result = 0;
-  if (!json_object_is_type(list, json_type_array)) {
-    syslog(LOG_WARNING, "ip list not array.\n");
-    result = -3;
-  } else {
-    for (size_t index = 0; index < json_object_array_length(list); ++index) {
-      json_object *element = json_object_array_get_idx(list, index);
-      const char *text = element == nullptr ? nullptr : json_object_get_string(element);
-      if (text == nullptr) {
-        syslog(LOG_WARNING, "rule url(index %d not get):%s\n", static_cast<int>(index),
-               json_object_get_string(list));
-        result = element == nullptr ? -4 : -5;
-        break;
-      }
-      size_t length = strlen(text);
-      if (str_only_chars(text, IPSET_ADDRESS_CHARS) != 0 ||
-          length + sizeof "ipset add  " + strlen(set) > ADD_COMMAND_SIZE) {
-        syslog(LOG_WARNING, "ip invalid %s\n", text);
-        continue;
-      }
-      // An empty text names no address: it adds nothing either way, and
-      // must not make ipset refuse the whole list.
-      if (length == 0) continue;
-      fprintf(out, "add %s %s -exist\n", temp, text);
-      ++*count;
-    }
-  }
-  syslog(LOG_WARNING, "ip list end %d\n", result);
+  restore_lines lines{out, temp, 0};
+  int result = ipset_hosts_walk(set, list, restore_line_write, &lines);
+  *count = lines.count;
   return result;
 }
 

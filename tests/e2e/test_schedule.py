@@ -72,6 +72,18 @@ class InSandbox:
         listing = self.sb.sh("for p in /proc/[0-9]*; do tr '\\0' ' ' < $p/cmdline; echo; done")
         return [line for line in listing.stdout.splitlines() if line.strip()]
 
+    def ours(self, *names):
+        """The live processes that run one of the programs named: the
+        program itself or the script a shell runs (never a mere path that
+        happens to hold the name, such as the checkout's)."""
+        listing = self.sb.sh("for p in /proc/[0-9]*; do tr '\\0' '\\037' < $p/cmdline; echo; done")
+        found = []
+        for line in listing.stdout.splitlines():
+            programs = [os.path.basename(word) for word in line.split("\037")[:2]]
+            if any(program.startswith(name) for program in programs for name in names):
+                found.append(line.replace("\037", " "))
+        return found
+
     def messages_until(self, text, timeout=30):
         """The syslog messages received until the schedule logged text."""
         deadline = time.monotonic() + timeout
@@ -135,7 +147,7 @@ class InSandbox:
         delays = [t for t in schedule if "next run in" in t]
         self.assertEqual(len(delays), 1, schedule)
         self.assertRegex(delays[0], r"next run in [12] seconds$")
-        self.assertFalse([p for p in self.processes() if "zentix" in p], self.processes())
+        self.assertFalse(self.ours("zentix"), self.processes())
 
     def test_a_stop_during_a_hung_run_ends_the_run_and_the_agent(self):
         self.sb.agent(whitelist("2"), block=True)
@@ -148,8 +160,7 @@ class InSandbox:
         runs = self.daemon_runs(result.syslog)
         self.assertEqual(len(runs), 1, runs)
         self.assertEqual(runs[0][1][-1], "quorvel got signal(15), exit.\n")
-        self.assertFalse([p for p in self.processes() if "zentix" in p or "quorvel" in p],
-                         self.processes())
+        self.assertFalse(self.ours("zentix", "quorvel"), self.processes())
 
     def test_a_stop_during_the_delay_leaves_no_sleeper(self):
         self.sb.agent(whitelist("2"))

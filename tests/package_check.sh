@@ -48,7 +48,10 @@ consume() {
   LD_LIBRARY_PATH=$usr/lib "$dir/consumer-cmake/consumer"
   step "consumer through pkg-config ($1)"
   mkdir -p "$dir/consumer-pc"
-  PKG_CONFIG_PATH=$usr/lib/pkgconfig make -C "$dir/consumer-pc" -f "$top/examples/consumer/Makefile"
+  # make takes no blanks in a prerequisite's path: the example is built
+  # where it is copied to, as a consumer of the installed tree would.
+  cp examples/consumer/main.cc examples/consumer/Makefile "$dir/consumer-pc/"
+  PKG_CONFIG_PATH=$usr/lib/pkgconfig make -C "$dir/consumer-pc"
   LD_LIBRARY_PATH=$usr/lib "$dir/consumer-pc/consumer"
 }
 

@@ -1,8 +1,9 @@
 // dnsmasq ipset files from arbitrary host lists: the input is parsed as a
 // JSON value and handed to ipset_file_create. The file then holds exactly
 // one line "ipset=/<host>/cdnwhite" for each element whose text form is
-// printable, in array order, up to the first null element, and nothing
-// else: no host can end its line or start another option.
+// printable and whole (no NUL inside a string, which would cut the host
+// short), in array order, up to the first null element, and nothing else:
+// no host can end its line or start another option.
 #include "tests/fuzz/fuzz_target.h"
 
 #include <json-c/json.h>
@@ -61,7 +62,9 @@ std::string expected_lines(json_object *hosts, int *code) {
       *code = -5;
       break;
     }
-    if (printable(text)) lines += std::string("ipset=/") + text + "/" + SET + "\n";
+    const bool whole = !json_object_is_type(element, json_type_string) ||
+                       static_cast<size_t>(json_object_get_string_len(element)) == strlen(text);
+    if (whole && printable(text)) lines += std::string("ipset=/") + text + "/" + SET + "\n";
   }
   return lines;
 }

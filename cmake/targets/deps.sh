@@ -77,7 +77,23 @@ build_cmake() {
     "$@" > "$build_dir.log" 2>&1 || { cat "$build_dir.log" >&2; return 1; }
   cmake --build "$build_dir" -j "$jobs" >> "$build_dir.log" 2>&1 || { tail -n 40 "$build_dir.log" >&2; return 1; }
   cmake --install "$build_dir" >> "$build_dir.log" 2>&1
+  pc_files_relocate
   touch "$stamp"
+}
+
+# The installed pkg-config files name their prefix by where they lie: a
+# prefix written out in full would be split at any blank in its path, and
+# pkg-config quotes the one it derives itself.
+# shellcheck disable=SC2016 # ${pcfiledir} is for pkg-config, not the shell
+pc_files_relocate() {
+  local pc
+  for pc in "$prefix"/lib/pkgconfig/*.pc; do
+    [ -f "$pc" ] || continue
+    sed -i -e '/^prefix=/d' -e 's|^exec_prefix=.*|exec_prefix=${pcfiledir}/../..|' \
+      -e 's|^libdir=.*|libdir=${pcfiledir}/..|' \
+      -e 's|^includedir=.*|includedir=${pcfiledir}/../../include|' "$pc"
+    sed -i '1i prefix=${pcfiledir}/../..' "$pc"
+  done
 }
 
 mkdir -p "$prefix"

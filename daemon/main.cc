@@ -19,8 +19,6 @@ volatile sig_atomic_t log_verbose = 0;
 
 namespace {
 
-constexpr char IDENT[] = "quorvel";
-
 // Decimal 600 (octal 1130), as the platform has always created the
 // directory; the umask applies on top.
 constexpr mode_t WHITELIST_DIR_MODE = 600;
@@ -35,7 +33,7 @@ int main(int, char **) {
   setvbuf(stdout, nullptr, _IOLBF, 0);
 
   (void)pidfile_lock(PID_FILE);
-  log_open(IDENT);
+  log_open(LOG_IDENT);
 
   context = static_cast<run_context *>(calloc(1, sizeof *context));
   if (context == nullptr) return -1;
@@ -49,6 +47,6 @@ int main(int, char **) {
     (void)whitelist_sync(&context->cdn_state);
   }
 
-  syslog(LOG_WARNING, "%s exit.\n", IDENT);
+  syslog(LOG_WARNING, "%s exit.\n", LOG_IDENT);
   return 0;
 }

@@ -5,12 +5,9 @@
 
 #include <csignal>
 
+#include "daemon/log_open.h"
 #include "daemon/signal_log.h"
 #include "lib/log_verbose.h"
-
-namespace {
-constexpr char IDENT[] = "quorvel";
-}
 
 void signal_handler(int signo) {
   if (signo == SIGUSR1) {
@@ -24,7 +21,7 @@ void signal_handler(int signo) {
 }
 
 void signals_install() {
-  signal_log_prepare(IDENT);
+  signal_log_prepare(LOG_IDENT);
 
   struct sigaction action {};
   action.sa_handler = signal_handler;

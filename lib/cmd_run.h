@@ -6,3 +6,6 @@
 // could be run, the shell was ended by a signal or dumped core, or command
 // is null. Diagnostics are written only while log_verbose is set.
 [[nodiscard]] int cmd_run(const char *command);
+
+// Prints "cmd:  <command>" on standard output, then runs it as cmd_run does.
+[[nodiscard]] int cmd_print_run(const char *command);

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "lib/text.h"
+
 namespace {
 
 // True when path reaches mv as exactly one operand that is not an option:
@@ -12,8 +14,7 @@ bool shell_safe_path(const char *path) {
   if (path == nullptr || *path == '\0' || *path == '-') return false;
   for (const char *p = path; *p != '\0'; ++p) {
     char c = *p;
-    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                 strchr("._/+-,:@%=", c) != nullptr;
+    bool plain = ascii_alnum(c) || strchr("._/+-,:@%=", c) != nullptr;
     if (!plain) return false;
   }
   return true;

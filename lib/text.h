@@ -6,6 +6,17 @@
 
 #include <cstddef>
 
+// True for the ASCII letters and digits.
+inline bool ascii_alnum(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+// True when a formatter's result length (snprintf's) fits a buffer of size
+// bytes whole, its NUL included.
+inline bool format_fits(int length, size_t size) {
+  return length >= 0 && static_cast<size_t>(length) < size;
+}
+
 // Start of the last occurrence of needle in text (overlapping occurrences
 // count), or null when there is none or an argument is null or empty.
 const char *str_find_last(const char *text, const char *needle);

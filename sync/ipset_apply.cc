@@ -78,8 +78,7 @@ void address_add(const char *address, void *context) {
   const char *set = static_cast<add_target *>(context)->set;
   char command[IPSET_COMMAND_SIZE] = {};
   snprintf(command, sizeof command, "ipset add %s %s", set, address);
-  printf("cmd:  %s\n", command);
-  (void)cmd_run(command);
+  (void)cmd_print_run(command);
 }
 
 }  // namespace

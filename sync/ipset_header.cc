@@ -6,13 +6,14 @@
 #include <cstring>
 #include <string_view>
 
+#include "lib/text.h"
+
 namespace {
 
 constexpr size_t IPSET_NAME_MAX = 31;
 
 bool token_char(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         strchr(".:/_,-", c) != nullptr;
+  return ascii_alnum(c) || strchr(".:/_,-", c) != nullptr;
 }
 
 // A token of ipset's own listing, safe to copy into a restore line: never

@@ -12,6 +12,7 @@
 
 #include "lib/c_guards.h"
 #include "lib/cmd_run.h"
+#include "lib/text.h"
 #include "sync/ipset_apply.h"
 #include "sync/ipset_header.h"
 #include "sync/path_clear.h"
@@ -31,8 +32,7 @@ bool dir_safe(const char *dir) {
   if (length >= PATH_SIZE - sizeof IPSET_OUTPUT_NAME - 1) return false;
   for (size_t i = 0; i < length; ++i) {
     char c = dir[i];
-    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-              strchr("/._-", c) != nullptr;
+    bool ok = ascii_alnum(c) || strchr("/._-", c) != nullptr;
     if (!ok) return false;
   }
   return true;
@@ -79,12 +79,6 @@ void message_read(const char *path, char (&message)[MESSAGE_SIZE]) {
     }
     if (*p < 0x20 || *p == 0x7f) *p = '?';
   }
-}
-
-// Prints and runs one command line; its status as cmd_run gives it.
-int command_run(const char *command) {
-  printf("cmd:  %s\n", command);
-  return cmd_run(command);
 }
 
 struct restore_lines {
@@ -157,10 +151,6 @@ long error_line(const char *message) {
   return end != nullptr && *end == ':' ? line : 0;
 }
 
-bool format_fits(int length, size_t size) {
-  return length >= 0 && static_cast<size_t>(length) < size;
-}
-
 }  // namespace
 
 int ipset_swap_load(const char *dir, const char *set, const char *temp, json_object *hosts) {
@@ -185,7 +175,7 @@ int ipset_swap_load(const char *dir, const char *set, const char *temp, json_obj
 
   // The live set's type and options, as ipset itself prints them.
   snprintf(command, sizeof command, "ipset list -t %s > %s 2>&1", set, output);
-  if (command_run(command) != 0) {
+  if (cmd_print_run(command) != 0) {
     message_read(output, message);
     syslog(LOG_WARNING, "load set %s unreadable: %s\n", set, message);
     return WHITELIST_LOAD_SET;
@@ -213,7 +203,7 @@ int ipset_swap_load(const char *dir, const char *set, const char *temp, json_obj
   bool refused = false;
   long line = 0;
   for (int attempt = 0; attempt < 2; ++attempt) {
-    refused = command_run(command) != 0;
+    refused = cmd_print_run(command) != 0;
     if (!refused) break;
     message_read(output, message);
     line = error_line(message);
@@ -221,7 +211,7 @@ int ipset_swap_load(const char *dir, const char *set, const char *temp, json_obj
     // (left by a run that was killed). It goes, and the restore runs once
     // more; one that cannot be destroyed stops the load.
     if (line != 1 || attempt == 1) break;
-    (void)command_run(destroy);
+    (void)cmd_print_run(destroy);
   }
   const long swap_line = static_cast<long>(count) + 2;
   if (refused && line == swap_line + 1) {
@@ -231,7 +221,7 @@ int ipset_swap_load(const char *dir, const char *set, const char *temp, json_obj
   } else if (refused) {
     syslog(LOG_WARNING, line == swap_line ? "load swap fail: %s\n" : "load restore fail: %s\n",
            message);
-    (void)command_run(destroy);
+    (void)cmd_print_run(destroy);
     return line == swap_line ? WHITELIST_LOAD_SWAP : WHITELIST_LOAD_RESTORE;
   }
   syslog(LOG_WARNING, "ipset swap %s: %d addresses\n", set, count);

@@ -11,6 +11,7 @@
 
 #include "lib/cmd_run.h"
 #include "lib/log_verbose.h"
+#include "lib/text.h"
 #include "sync/documents.h"
 #include "sync/path_clear.h"
 #include "sync/paths.h"
@@ -32,11 +33,6 @@ static_assert(sizeof(STORE_FORMAT) - 4 + sizeof TIMESTAMP_FILE + STAMP_QUOTED_SI
 
 constexpr size_t STAMP_SIZE = 64;
 
-// True when the formatter's result fits the command buffer whole.
-bool fits(int length) {
-  return length >= 0 && static_cast<size_t>(length) < COMMAND_SIZE;
-}
-
 enum class command_kind { request, store };
 
 // The agent request (with the stored stamp) or the echo command that
@@ -50,7 +46,7 @@ bool command_format(char (&command)[COMMAND_SIZE], command_kind kind, const char
     length = kind == command_kind::request
                  ? snprintf(command, sizeof command, REQUEST_FORMAT, quoted, WHITELIST_FILE)
                  : snprintf(command, sizeof command, STORE_FORMAT, quoted, TIMESTAMP_FILE);
-  if (!fits(length)) {
+  if (!format_fits(length, sizeof command)) {
     command[0] = '\0';
     return false;
   }
@@ -91,9 +87,7 @@ int whitelist_fetch(cdn_state *state) {
     syslog(LOG_WARNING, "cannot clear answer path %s: %s\n", WHITELIST_FILE, strerror(errno));
     return -1;
   }
-  printf("cmd:  %s\n", command);
-
-  int status = cmd_run(command);
+  int status = cmd_print_run(command);
   if (status != 0) {
     syslog(LOG_INFO, "stat_points_none kr_lrconf_fail=%d", status);
     syslog(LOG_WARNING, "get config by zentix fail: %d", status);
@@ -137,8 +131,7 @@ int whitelist_fetch(cdn_state *state) {
   struct stat info {};
   if (lstat(TIMESTAMP_FILE, &info) == 0 && !S_ISREG(info.st_mode))
     (void)path_clear(TIMESTAMP_FILE);
-  printf("cmd:  %s\n", command);
-  (void)cmd_run(command);
+  (void)cmd_print_run(command);
   return 0;
 }
 

@@ -129,8 +129,7 @@ int whitelist_fetch(cdn_state *state) {
   // The echo's redirection would block on a FIFO or write through a link:
   // anything but a plain file at the stamp's path goes first.
   struct stat info {};
-  if (lstat(TIMESTAMP_FILE, &info) == 0 && !S_ISREG(info.st_mode))
-    (void)path_clear(TIMESTAMP_FILE);
+  if (lstat(TIMESTAMP_FILE, &info) == 0 && !S_ISREG(info.st_mode)) (void)path_clear(TIMESTAMP_FILE);
   (void)cmd_print_run(command);
   return 0;
 }

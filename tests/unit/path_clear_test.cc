@@ -1,5 +1,6 @@
 #include "sync/path_clear.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -8,6 +9,7 @@
 
 #include <cstring>
 
+#include "sync/scratch_dir.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -50,6 +52,42 @@ TEST(PathClear, NothingThereIsClear) {
   // The parent is a file: nothing can stand at the path.
   EXPECT_EQ(path_clear(dir.file("plain/answer").c_str()), 0);
   EXPECT_EQ(path_clear(nullptr), -1);
+}
+
+}  // namespace
+
+namespace {
+
+// The load's private folder: ours alone, and gone with what it holds (a
+// link in it is removed, not followed) when the guard ends.
+TEST(ScratchDir, PrivateAndRemovedWhole) {
+  temp_dir dir;
+  const std::string outside = dir.file("outside");
+  ASSERT_EQ(mkdir(outside.c_str(), 0700), 0);
+  ASSERT_EQ(close(creat((outside + "/kept").c_str(), 0600)), 0);
+  std::string made;
+  {
+    scratch_dir scratch;
+    ASSERT_EQ(scratch.make(dir.path().c_str(), "load"), 0);
+    made = scratch.path();
+    struct stat info {};
+    ASSERT_EQ(lstat(made.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    char file[256];
+    ASSERT_EQ(scratch.file("input", file, sizeof file), 0);
+    EXPECT_EQ(std::string(file), made + "/input");
+    EXPECT_NE(scratch.file("a/b", file, sizeof file), 0);
+    EXPECT_NE(scratch.file("input", file, 8), 0);
+    ASSERT_EQ(close(creat(file, 0600)), 0);
+    ASSERT_EQ(symlink(outside.c_str(), (made + "/link").c_str()), 0);
+  }
+  EXPECT_FALSE(exists(made));
+  EXPECT_TRUE(exists(outside + "/kept"));
+
+  scratch_dir bad;
+  EXPECT_NE(bad.make(dir.path().c_str(), "../x"), 0);
+  EXPECT_STREQ(bad.path(), "");
 }
 
 }  // namespace

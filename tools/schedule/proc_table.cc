@@ -100,15 +100,19 @@ bool proc_environ_has(pid_t pid, const char *entry) {
   return false;
 }
 
-group_census group_count(pid_t pgrp, const char *marker) {
+group_census group_count(pid_t pgrp, const char *marker, pid_t left_out) {
   group_census census;
   std::unique_ptr<DIR, dir_closer> proc(opendir("/proc"));
   if (!proc) return census;
   while (const dirent *entry = readdir(proc.get())) {
     pid_t pid = entry_pid(entry->d_name);
     proc_stat stat;
-    if (pid == 0 || proc_stat_read(pid, &stat) != 0) continue;
-    if (stat.pgrp != pgrp || stat.state == 'Z' || stat.state == 'X') continue;
+    if (pid == 0 || pid == left_out || proc_stat_read(pid, &stat) != 0 || stat.pgrp != pgrp)
+      continue;
+    if (stat.state == 'Z' || stat.state == 'X') {
+      ++census.zombies;
+      continue;
+    }
     ++census.live;
     if (marker == nullptr || !proc_environ_has(pid, marker)) ++census.unmarked;
   }

@@ -20,15 +20,17 @@ struct proc_stat {
 // True when the environment of PID holds the entry NAME=VALUE exactly.
 [[nodiscard]] bool proc_environ_has(pid_t pid, const char *entry);
 
-// The members of a process group that still run (zombies left out),
-// and how many of them do not carry the environment entry marker (every
-// one when marker is null).
+// The members of a process group other than the pid left_out: those that
+// still run, how many of those do not carry the environment entry marker
+// (every one when marker is null), and the zombies that their parents
+// have not reaped yet.
 struct group_census {
   int live = 0;
   int unmarked = 0;
+  int zombies = 0;
 };
 
-[[nodiscard]] group_census group_count(pid_t pgrp, const char *marker);
+[[nodiscard]] group_census group_count(pid_t pgrp, const char *marker, pid_t left_out = 0);
 
 // The boot's id (/proc/sys/kernel/random/boot_id) into out (37 bytes at
 // least). 0 on success, -1 otherwise.

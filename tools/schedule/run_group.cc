@@ -80,16 +80,20 @@ void run_reap(pid_t leader) {
   }
 }
 
-void group_end(pid_t pgrp, long grace, bool *stop) {
-  if (group_count(pgrp, nullptr).live == 0) return;
-  kill(-pgrp, SIGTERM);
-  long long kill_at = clock_ms() + grace * 1000;
-  while (group_count(pgrp, nullptr).live > 0) {
-    if (clock_ms() >= kill_at) {
+void group_end(pid_t pgrp, long grace, bool *stop, pid_t left_out) {
+  group_census census = group_count(pgrp, nullptr, left_out);
+  if (census.live > 0) kill(-pgrp, SIGTERM);
+  bool killed = false;
+  long long give_up = clock_ms() + grace * 1000;
+  while (census.live > 0 || census.zombies > 0) {
+    if (clock_ms() >= give_up) {
+      if (killed || census.live == 0) return;
       kill(-pgrp, SIGKILL);
-      return;
+      killed = true;
+      give_up = clock_ms() + grace * 1000;
     }
     int signo = signal_wait(clock_ms() + GROUP_POLL_MS);
     if (signal_stops(signo)) *stop = true;
+    census = group_count(pgrp, nullptr, left_out);
   }
 }

@@ -25,8 +25,10 @@
 
 void run_reap(pid_t leader);
 
-// Ends the live members of the group pgrp: SIGTERM, then SIGKILL to those
-// still there after grace seconds. Waits for them meanwhile; a signal that
-// stops the schedule arriving then sets *stop. Returns once none is left
-// or SIGKILL was sent.
-void group_end(pid_t pgrp, long grace, bool *stop);
+// Ends the members of the group pgrp other than left_out: SIGTERM, then
+// SIGKILL to those still running after grace seconds. Returns once none is
+// left, not even a zombie that its parent (init, once orphaned) has yet to
+// reap: a daemon's pid that a zombie still holds would refuse the next
+// start. Waits at most grace seconds for the zombies. A signal that stops
+// the schedule arriving meanwhile sets *stop.
+void group_end(pid_t pgrp, long grace, bool *stop, pid_t left_out = 0);

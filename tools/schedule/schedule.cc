@@ -82,10 +82,9 @@ run_outcome run_once(const schedule_options &options, const sigset_t &child_mask
   }
   if (!term_sent && status != 0) syslog(LOG_NOTICE, "run ended with status %d", status);
   // The leader is not reaped yet: the group's id is still its own.
-  if (group_count(group, nullptr).live > 0) {
-    if (!stop) syslog(LOG_NOTICE, "ending what the run of pid %d left behind", group);
-    group_end(group, options.grace, &stop);
-  }
+  if (group_count(group, nullptr, group).live > 0 && !stop)
+    syslog(LOG_NOTICE, "ending what the run of pid %d left behind", group);
+  group_end(group, options.grace, &stop, group);
   run_reap(group);
   unlink(options.record);
   return stop ? run_outcome::STOPPED : run_outcome::DONE;

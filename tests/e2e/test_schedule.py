@@ -134,14 +134,19 @@ class InSandbox(unittest.TestCase):
                 self.assertEqual(result.stderr, "")
                 self.assertFalse(self.ours("zentix", "quorvel", "quorvel-schedule"))
 
-    def test_a_foreign_group_named_by_the_pid_file_survives(self):
+    def test_a_foreign_group_named_by_the_pid_file_or_a_record_survives(self):
         # A group whose leader has ended while its member lives on, as a
-        # reused pid in an hour-old pid file may name.
+        # reused pid in an hour-old pid file may name; and a run record of
+        # this boot planted to name it.
         self.sb.sh("setsid sh -c 'sleep 300 & echo $$ > /tmp/foreign' >/dev/null 2>&1")
         foreign = self.sb.read("/tmp/foreign").decode().strip()
+        boot = self.sb.read("/proc/sys/kernel/random/boot_id").decode().strip()
+        self.sb.write(RECORD, f"{foreign} 1 QUORVEL_SCHEDULE_RUN=00 {boot}\n", mode=0o600)
         self.sb.agent(whitelist("2"))
         pid = self.start_schedule("-m", "900")
         self.until_logged("next run in")
+        self.assertIn(f"process group {foreign} is not the previous schedule's run: left alone",
+                      self.schedule_texts())
         self.sb.write(PID_FILE, foreign + "\n")
         self.sb.signal(pid, signal.SIGTERM)
         self.finish(pid)

@@ -107,6 +107,14 @@ class InSandbox(unittest.TestCase):
         self.sb.agent(whitelist("2"), block=True)
         pid = self.start_schedule()
         self.assertTrue(self.sb.agent_started(EVENT_BOUND))
+        # The daemon's own setsid() failed: it leads the group the schedule
+        # made, and its shell and the agent are in it.
+        stats = self.sb.sh("cat /proc/[0-9]*/stat 2>/dev/null").stdout.splitlines()
+        table = {line.split(" (")[0]: (line.split("(")[1].rsplit(")")[0], line.rsplit(")")[1].split()[2])
+                 for line in stats}
+        daemon = [pid for pid, (name, _) in table.items() if name == "quorvel"]
+        run = [name for name, group in table.values() if group == daemon[0]]
+        self.assertLessEqual({"quorvel", "sh", "zentix"}, set(run), table)
         self.sb.signal(pid, signal.SIGTERM)
         self.finish(pid)
         runs = self.daemon_runs()
@@ -138,8 +146,8 @@ class InSandbox(unittest.TestCase):
         # A group whose leader has ended while its member lives on, as a
         # reused pid in an hour-old pid file may name; and a run record of
         # this boot planted to name it.
-        self.sb.sh("setsid sh -c 'sleep 300 & echo $$ > /tmp/foreign' >/dev/null 2>&1")
-        foreign = self.sb.read("/tmp/foreign").decode().strip()
+        self.sb.sh("setsid sh -c 'sleep 300 & echo $$ $! > /tmp/foreign' >/dev/null 2>&1")
+        foreign, foreign_sleeper = self.sb.read("/tmp/foreign").decode().split()
         boot = self.sb.read("/proc/sys/kernel/random/boot_id").decode().strip()
         self.sb.write(RECORD, f"{foreign} 1 QUORVEL_SCHEDULE_RUN=00 {boot}\n", mode=0o600)
         self.sb.agent(whitelist("2"))
@@ -150,7 +158,7 @@ class InSandbox(unittest.TestCase):
         self.sb.write(PID_FILE, foreign + "\n")
         self.sb.signal(pid, signal.SIGTERM)
         self.finish(pid)
-        self.assertEqual(self.sb.sh(f"pgrep -g {foreign} sleep").status, 0)
+        self.assertIn(f" {foreign} ", self.sb.read(f"/proc/{foreign_sleeper}/stat").decode())
 
     def test_a_schedule_killed_mid_run_leaves_nothing_and_loses_no_cycle(self):
         self.sb.agent(whitelist("2"), block=True)
@@ -191,7 +199,16 @@ class InSandbox(unittest.TestCase):
 
 class PackageHooks(unittest.TestCase):
     """The firewall's include and the interface hook ask the init script
-    (a stand-in here, in the sandbox's own /etc) for a cycle."""
+    (a stand-in here, in the sandbox's own /etc) for a cycle; the init
+    script asks procd to send SIGUSR1 to the schedule's instance."""
+
+    def test_the_init_scripts_sync_signals_the_schedule(self):
+        init = os.path.abspath(os.path.join(FILES, "quorvel.init"))
+        # As on a router: busybox's ash, with procd's functions stood in.
+        done = subprocess.run(["busybox", "sh", "-c", 'extra_command() { :; }; '
+                               'procd_send_signal() { echo "$@"; }; . "$1"; sync', "init", init],
+                              capture_output=True, text=True)
+        self.assertEqual(done.stdout, f"quorvel schedule {int(signal.SIGUSR1)}\n", done.stderr)
 
     def test_the_firewall_include_and_ifup_ask_for_a_cycle(self):
         with Sandbox() as sb:

@@ -84,13 +84,13 @@ void group_end(pid_t pgrp, long grace, bool *stop, pid_t left_out) {
   group_census census = group_count(pgrp, nullptr, left_out);
   if (census.live > 0) kill(-pgrp, SIGTERM);
   bool killed = false;
-  long long give_up = clock_ms() + grace * 1000;
+  long long give_up = clock_ms() + grace * 1000LL;
   while (census.live > 0 || census.zombies > 0) {
     if (clock_ms() >= give_up) {
       if (killed || census.live == 0) return;
       kill(-pgrp, SIGKILL);
       killed = true;
-      give_up = clock_ms() + grace * 1000;
+      give_up = clock_ms() + grace * 1000LL;
     }
     int signo = signal_wait(clock_ms() + GROUP_POLL_MS);
     if (signal_stops(signo)) *stop = true;

@@ -55,7 +55,7 @@ run_outcome run_once(const schedule_options &options, const sigset_t &child_mask
     syslog(LOG_NOTICE, "cannot record the run at %s: %s", options.record, strerror(errno));
 
   const pid_t group = record.leader;
-  long long deadline = clock_ms() + options.limit * 1000;
+  long long deadline = clock_ms() + options.limit * 1000LL;
   bool term_sent = false;
   bool stop = false;
   int status = 0;
@@ -67,17 +67,17 @@ run_outcome run_once(const schedule_options &options, const sigset_t &child_mask
       stop = true;
       kill(-group, SIGTERM);
       term_sent = true;
-      deadline = clock_ms() + options.grace * 1000;
+      deadline = clock_ms() + options.grace * 1000LL;
     } else if (signal_stops(signo)) {
       stop = true;
     } else if (signo == 0 && !term_sent) {
       syslog(LOG_NOTICE, "run stopped at the bound of %ld seconds", options.limit);
       kill(-group, SIGTERM);
       term_sent = true;
-      deadline = clock_ms() + options.grace * 1000;
+      deadline = clock_ms() + options.grace * 1000LL;
     } else if (signo == 0) {
       kill(-group, SIGKILL);
-      deadline = clock_ms() + options.grace * 1000;
+      deadline = clock_ms() + options.grace * 1000LL;
     }
   }
   if (!term_sent && status != 0) syslog(LOG_NOTICE, "run ended with status %d", status);

@@ -225,6 +225,24 @@ class PackageHooks(unittest.TestCase):
                 self.assertEqual(sb.read("/tmp/asked"), asked, action)
 
 
+    def test_the_firewall_include_is_added_once(self):
+        # A stand-in uci: "get" finds the section once a batch made it.
+        uci = ('#!/bin/sh\nif [ "$2" = get ]; then [ -e /tmp/made ]; exit; fi\n'
+               'cat >> /tmp/batch; touch /tmp/made\n')
+        with Sandbox() as sb:
+            with open(os.path.join(sb.bin, "uci"), "w") as f:
+                f.write(uci)
+            os.chmod(os.path.join(sb.bin, "uci"), 0o755)
+            defaults = os.path.abspath(os.path.join(FILES, "quorvel.defaults"))
+            for _ in range(2):
+                self.assertEqual(sb.run(["sh", defaults]).status, 0)
+            self.assertEqual(sb.read("/tmp/batch").decode().split(), [
+                "set", "firewall.quorvel=include", "set", "firewall.quorvel.type=script",
+                "set", "firewall.quorvel.path=/usr/share/quorvel/firewall.include",
+                "set", "firewall.quorvel.fw4_compatible=1", "set", "firewall.quorvel.reload=1",
+                "commit", "firewall"])
+
+
 class WithoutSandbox(unittest.TestCase):
     def test_bad_options_are_refused_before_anything_runs(self):
         marker = tempfile.mkdtemp(prefix="schedule-")

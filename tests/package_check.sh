@@ -5,7 +5,7 @@
 # 2. three builds in build-package/ (the daemon alone, the library static,
 #    the library shared), each installed into a staging folder (DESTDIR,
 #    prefix /usr) together with the files that the OpenWrt package adds
-#    (schedule, init script);
+#    (init script, hooks);
 # 3. the consumer example built against each library's staging folder
 #    twice, through the CMake package and through pkg-config, and run;
 # 4. the shared libraries: soname, and no C++ runtime underneath;
@@ -20,7 +20,8 @@ jobs=$(($(nproc) < 2 ? $(nproc) : 2))
 step() { printf '\n== %s\n' "$*"; }
 
 step "shellcheck"
-shellcheck openwrt/quorvel/test.sh openwrt/quorvel/files/quorvel-schedule tests/package_check.sh
+shellcheck openwrt/quorvel/test.sh openwrt/quorvel/files/quorvel.firewall \
+  openwrt/quorvel/files/quorvel.hotplug openwrt/quorvel/files/quorvel.defaults tests/package_check.sh
 shellcheck -s sh openwrt/quorvel/files/quorvel.init
 
 # build_and_stage NAME CMAKE_OPTION...: builds into $out/NAME and installs
@@ -34,8 +35,9 @@ build_and_stage() {
   cmake --build "$dir" -j "$jobs"
   rm -rf "$dir/stage"
   DESTDIR=$dir/stage cmake --install "$dir" >/dev/null
-  install -D -m 755 openwrt/quorvel/files/quorvel-schedule "$dir/stage/usr/sbin/quorvel-schedule"
   install -D -m 755 openwrt/quorvel/files/quorvel.init "$dir/stage/etc/init.d/quorvel"
+  install -D -m 755 openwrt/quorvel/files/quorvel.firewall "$dir/stage/usr/share/quorvel/firewall.include"
+  install -D -m 644 openwrt/quorvel/files/quorvel.hotplug "$dir/stage/etc/hotplug.d/iface/95-quorvel"
 }
 
 # consume NAME: the consumer example against $out/NAME/stage, both ways.
@@ -104,4 +106,5 @@ QUORVEL_STAGE=$out/daemon/stage QUORVEL_FEED_PACKAGES=quorvel python3 -m unittes
 QUORVEL_STAGE=$out/shared/stage \
   QUORVEL_FEED_PACKAGES="libquorvel libquorvel-dnsmasq libquorvel-crypto libquorvel-match libquorvel-http zentix quorvel-url-selftest" \
   python3 -m unittest feed_check
-QUORVEL_BIN=$out/daemon/stage/usr/sbin/quorvel python3 -m unittest test_schedule
+QUORVEL_BIN=$out/daemon/stage/usr/sbin/quorvel QUORVEL_SCHEDULE=$out/daemon/stage/usr/sbin/quorvel-schedule \
+  python3 -m unittest test_schedule

@@ -3,7 +3,6 @@ the whole list goes into a temporary set by one `ipset restore` and is
 swapped with the live set, which never holds a part of either list."""
 
 import os
-import time
 import unittest
 
 import test_cycle
@@ -65,9 +64,7 @@ class SwapLoad(DaemonTestCase):
                                 "touch /tmp/polling; while [ ! -e /tmp/stop ]; do "
                                 "ipset list -t cdnwhite | grep '^Number of entries' >> /tmp/counts;"
                                 " done"])
-        deadline = time.monotonic() + 10
-        while self.sb.mode("/tmp/polling") is None and time.monotonic() < deadline:
-            time.sleep(0.01)
+        self.wait_until(lambda: self.sb.mode("/tmp/polling") is not None)
         result = self.sb.run()
         self.sb.write("/tmp/stop", "")
         self.sb.wait(poller)

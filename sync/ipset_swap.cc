@@ -43,31 +43,19 @@ bool dir_safe(const char *dir) {
   return true;
 }
 
-// Up to size - 1 bytes of the end of the file at path, NUL-terminated (""
-// when it cannot be read): ipset stops at the line it refuses, so its
-// message is the last thing it prints.
-void file_tail(const char *path, char *buffer, size_t size) {
+// Up to size - 1 bytes of the file at path, NUL-terminated ("" when it
+// cannot be read): from its start, or from its end for ipset's messages (it
+// stops at the line it refuses, so its message is the last it prints).
+enum class file_part { HEAD, TAIL };
+
+void file_read(const char *path, file_part part, char *buffer, size_t size) {
   buffer[0] = '\0';
   unique_fd fd(open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!fd.valid()) return;
   struct stat info {};
-  if (fstat(fd.get(), &info) == 0 && static_cast<size_t>(info.st_size) >= size)
+  if (part == file_part::TAIL && fstat(fd.get(), &info) == 0 &&
+      static_cast<size_t>(info.st_size) >= size)
     (void)lseek(fd.get(), info.st_size - static_cast<off_t>(size - 1), SEEK_SET);
-  size_t used = 0;
-  while (used < size - 1) {
-    ssize_t got = read(fd.get(), buffer + used, size - 1 - used);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    used += static_cast<size_t>(got);
-  }
-  buffer[used] = '\0';
-}
-
-// Up to size - 1 bytes of the start of the file at path, NUL-terminated.
-void file_head(const char *path, char *buffer, size_t size) {
-  buffer[0] = '\0';
-  unique_fd fd(open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.valid()) return;
   size_t used = 0;
   while (used < size - 1) {
     ssize_t got = read(fd.get(), buffer + used, size - 1 - used);
@@ -83,11 +71,14 @@ void file_head(const char *path, char *buffer, size_t size) {
 // otherwise, past any warnings), printable characters only.
 void message_read(const char *path, char (&message)[MESSAGE_SIZE]) {
   char output[OUTPUT_TAIL_SIZE];
-  file_tail(path, output, sizeof output);
+  file_read(path, file_part::TAIL, output, sizeof output);
   size_t length = strlen(output);
   while (length > 0 && output[length - 1] == '\n') output[--length] = '\0';
   const char *line = strstr(output, "Error in line ");
-  if (line == nullptr) line = strrchr(output, '\n') == nullptr ? output : strrchr(output, '\n') + 1;
+  if (line == nullptr) {
+    const char *last = strrchr(output, '\n');
+    line = last == nullptr ? output : last + 1;
+  }
   while (line > output && line[-1] != '\n') --line;
   size_t used = 0;
   for (; line[used] != '\0' && line[used] != '\n' && used < sizeof message - 1; ++used)
@@ -246,7 +237,7 @@ int ipset_swap_load(const ipset_swap_names &names, json_object *hosts) {
     return WHITELIST_LOAD_SET;
   }
   char listing[IPSET_LISTING_MAX];
-  file_head(output, listing, sizeof listing);
+  file_read(output, file_part::HEAD, listing, sizeof listing);
   char create_line[IPSET_CREATE_LINE_SIZE];
   size_t capacity =
       json_object_is_type(hosts, json_type_array) ? json_object_array_length(hosts) : 0;

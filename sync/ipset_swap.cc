@@ -23,6 +23,8 @@
 namespace {
 
 constexpr size_t PATH_SIZE = 256;
+// The private folder's name before mkdtemp's six characters.
+constexpr char SCRATCH_PREFIX[] = "quorvel";
 constexpr size_t COMMAND_SIZE = 640;
 constexpr size_t RESTORE_BUFFER_SIZE = 64 * 1024;
 // How much of ipset's output is read for the log, and how much reaches it.
@@ -219,7 +221,7 @@ int ipset_swap_load(const ipset_swap_names &names, json_object *hosts) {
     syslog(LOG_WARNING, "load restore input fail: %s\n", "unsafe name");
     return WHITELIST_LOAD_INPUT;
   }
-  if (scratch.make(names.scratch, "quorvel") != 0 ||
+  if (scratch.make(names.scratch, SCRATCH_PREFIX) != 0 ||
       scratch.file(IPSET_INPUT_NAME, input, sizeof input) != 0 ||
       scratch.file(IPSET_OUTPUT_NAME, output, sizeof output) != 0 ||
       scratch.file(IPSET_SPARE_NAME, spare, sizeof spare) != 0) {

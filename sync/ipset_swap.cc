@@ -98,6 +98,30 @@ long error_line(const char *message) {
   return end != nullptr && *end == ':' ? line : 0;
 }
 
+// A new stream on path, mode 0600, never through a link, with a large
+// buffer (a list of 50,000 addresses is over a megabyte); flags adds
+// O_EXCL or O_TRUNC. Null with errno set.
+unique_file output_open(const char *path, int flags) {
+  int fd = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | flags, 0600);
+  if (fd < 0) return nullptr;
+  unique_file out(fdopen(fd, "w"));
+  if (!out) {
+    int error = errno;
+    close(fd);
+    errno = error;
+    return nullptr;
+  }
+  (void)setvbuf(out.get(), nullptr, _IOFBF, RESTORE_BUFFER_SIZE);
+  return out;
+}
+
+// Closes out; 0 when every write reached the file, else -1 with errno set.
+int output_close(unique_file *out) {
+  bool failed = ferror(out->get()) != 0;
+  failed = fclose(out->release()) != 0 || failed;
+  return failed ? -1 : 0;
+}
+
 struct restore_lines {
   FILE *out;
   const char *temp;
@@ -121,16 +145,11 @@ void restore_line_write(const char *address, void *context) {
 // valid address. 0, WHITELIST_LOAD_HOSTS or WHITELIST_LOAD_INPUT.
 int restore_input_write(const char *path, const char *create_line, const char *set,
                         const char *temp, json_object *hosts, int *count) {
-  int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  unique_file out(fd < 0 ? nullptr : fdopen(fd, "w"));
+  unique_file out = output_open(path, O_EXCL);
   if (!out) {
-    int error = errno;
-    if (fd >= 0) close(fd);
-    syslog(LOG_WARNING, "load restore input fail: %s\n", strerror(error));
+    syslog(LOG_WARNING, "load restore input fail: %s\n", strerror(errno));
     return WHITELIST_LOAD_INPUT;
   }
-  // Large writes: a list of 50,000 addresses is over a megabyte.
-  (void)setvbuf(out.get(), nullptr, _IOFBF, RESTORE_BUFFER_SIZE);
   fputs(create_line, out.get());
   restore_lines lines{out.get(), temp, 0};
   if (ipset_hosts_walk(set, hosts, restore_line_write, &lines) != 0) {
@@ -138,9 +157,7 @@ int restore_input_write(const char *path, const char *create_line, const char *s
     return WHITELIST_LOAD_HOSTS;
   }
   *count = lines.count;
-  bool failed = ferror(out.get()) != 0;
-  failed = fclose(out.release()) != 0 || failed;
-  if (failed) {
+  if (output_close(&out) != 0) {
     syslog(LOG_WARNING, "load restore input fail: %s\n", strerror(errno));
     return WHITELIST_LOAD_INPUT;
   }
@@ -151,11 +168,8 @@ int restore_input_write(const char *path, const char *create_line, const char *s
 // spare, and logs that line's address as invalid. 0, or -1 with errno set.
 int input_line_drop(const char *path, const char *spare, long line) {
   unique_file in(fopen(path, "re"));
-  int fd = open(spare, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-  unique_file out(fd < 0 ? nullptr : fdopen(fd, "w"));
-  if (!out && fd >= 0) close(fd);
+  unique_file out = output_open(spare, O_TRUNC);
   if (!in || !out) return -1;
-  (void)setvbuf(out.get(), nullptr, _IOFBF, RESTORE_BUFFER_SIZE);
   char text[INPUT_LINE_SIZE];
   for (long number = 1; fgets(text, sizeof text, in.get()) != nullptr; ++number) {
     if (number != line) {
@@ -163,15 +177,13 @@ int input_line_drop(const char *path, const char *spare, long line) {
       continue;
     }
     // "add <temp> <address> -exist": the address is the third word.
-    const char *address = strchr(text, ' ');
-    address = address == nullptr ? nullptr : strchr(address + 1, ' ');
+    const char *temp = strchr(text, ' ');
+    const char *address = temp == nullptr ? nullptr : strchr(temp + 1, ' ');
     const char *end = address == nullptr ? nullptr : strchr(address + 1, ' ');
     if (end != nullptr)
       syslog(LOG_WARNING, "ip invalid %.*s\n", static_cast<int>(end - address - 1), address + 1);
   }
-  bool failed = ferror(in.get()) != 0 || ferror(out.get()) != 0;
-  failed = fclose(out.release()) != 0 || failed;
-  if (failed) return -1;
+  if (ferror(in.get()) != 0 || output_close(&out) != 0) return -1;
   return rename(spare, path);
 }
 

@@ -127,23 +127,17 @@ TEST_F(IpsetSwap, AnElementIpsetStillRefusesCostsOnlyItself) {
       << log_capture_dump();
 
   // Past the bound of drops the load gives up, and its set goes.
-  std::string hosts = "[";
-  std::string refused;
-  for (int i = 1; i <= IPSET_DROPS_MAX + 1; ++i) {
-    hosts += "\"2.0.0." + std::to_string(i) + "\",";
-    refused += "2.0.0." + std::to_string(i) + "\n";
-  }
-  tool.write("refuse", refused);
-  log_capture_clear();
-  EXPECT_EQ(load(hosts + "\"3.3.3.3\"]"), WHITELIST_LOAD_RESTORE);
+  std::string hosts = "[\"3.3.3.3\"";
+  for (int i = 1; i <= IPSET_DROPS_MAX + 1; ++i) hosts += ",\"2.0.0." + std::to_string(i) + "\"";
+  tool.write("refuse", "2.0.0\n");
+  EXPECT_EQ(load(hosts + "]"), WHITELIST_LOAD_RESTORE);
   EXPECT_EQ(log_capture_count(LOG_WARNING,
-                              "load restore fail: ipset v7.17: Error in line 2: Hash is full, "
+                              "load restore fail: ipset v7.17: Error in line 3: Hash is full, "
                               "cannot add more elements\n"),
             1)
       << log_capture_dump();
   EXPECT_EQ(tool.read("calls").substr(tool.read("calls").rfind("restore\n")),
             "restore\n-q destroy quorvel_swap\n");
-  EXPECT_EQ(work_entries(), "");
   EXPECT_FALSE(marked());
 }
 
@@ -175,20 +169,13 @@ TEST_F(IpsetSwap, ARefusedSwapOrAFinalDestroy) {
 }
 
 TEST_F(IpsetSwap, OnlyTheDaemonsOwnPlainMarkIsTrusted) {
-  temp_dir outside;
-  outside.write("precious", "keep me");
-  ASSERT_EQ(symlink(outside.file("precious").c_str(), mark.c_str()), 0);
+  ASSERT_EQ(symlink(tool.file("listing").c_str(), mark.c_str()), 0);
   EXPECT_EQ(load("[\"1.2.3.4\"]"), WHITELIST_LOAD_INPUT);
   EXPECT_EQ(log_capture_count(LOG_WARNING,
                               "load restore input fail: " + mark + " is not the daemon's file\n"),
             1);
   EXPECT_EQ(tool.read("calls"), "list -t cdnwhite\n");
-  EXPECT_EQ(outside.read("precious"), "keep me");
-  unlink(mark.c_str());
-  ASSERT_EQ(mkdir(mark.c_str(), 0700), 0);
-  EXPECT_EQ(load("[\"1.2.3.4\"]"), WHITELIST_LOAD_INPUT);
-  EXPECT_EQ(tool.read("calls"), "list -t cdnwhite\n");
-  rmdir(mark.c_str());
+  EXPECT_EQ(tool.read("listing"), LISTING);
   EXPECT_EQ(work_entries(), "");
 }
 

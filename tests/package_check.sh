@@ -8,7 +8,9 @@
 #    (init script, hooks);
 # 3. the consumer example built against each library's staging folder
 #    twice, through the CMake package and through pkg-config, and run;
-# 4. the shared libraries: soname, and no C++ runtime underneath;
+# 4. the shared libraries: soname, and no C++ runtime underneath, also when
+#    linked once more with --no-as-needed (as by a toolchain that does not
+#    pass --as-needed by default);
 # 5. the feed's test script against the staged packages, and the schedule's
 #    tests with the staged daemon, both in the sandbox.
 set -euo pipefail
@@ -92,6 +94,27 @@ for piece in core files url dnsmasq crypto match http; do
   fi
   echo "$soname"
 done
+# A toolchain without --as-needed keeps every library that the driver puts
+# on the line: -Wl,--no-as-needed after everything else (the standard
+# libraries come last, just before the driver's own) makes this one so.
+step "shared libraries linked with --no-as-needed"
+pieces=(core files url dnsmasq crypto match http)
+cmake --no-warn-unused-cli -S . -B "$out/no-as-needed" -DQUORVEL_TESTS=OFF -DQUORVEL_BENCH=OFF -DQUORVEL_WERROR=ON \
+  -DBUILD_SHARED_LIBS=ON -DQUORVEL_UCI=OWN -DQUORVEL_REGEX=PCRE2 -DQUORVEL_WITH_CRYPTO=ON \
+  -DQUORVEL_WITH_MATCH=ON -DQUORVEL_WITH_HTTP=ON \
+  -DCMAKE_C_STANDARD_LIBRARIES=-Wl,--no-as-needed -DCMAKE_CXX_STANDARD_LIBRARIES=-Wl,--no-as-needed \
+  >/dev/null
+cmake --build "$out/no-as-needed" -j "$jobs" --target "${pieces[@]/#/quorvel_}"
+for piece in "${pieces[@]}"; do
+  library=$(find "$out/no-as-needed/lib" -name "libquorvel_$piece.so.$version")
+  needed=$(readelf -d "$library" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
+  if grep -Eq 'libstdc\+\+|libgcc_s' <<<"$needed"; then
+    echo "libquorvel_$piece.so needs the C++ runtime: $needed" >&2
+    exit 1
+  fi
+  echo "libquorvel_$piece.so: $needed"
+done
+
 # The consumer of shared pieces loads them, not copies linked into it.
 readelf -d "$out/shared/consumer-pc/consumer" | grep -q 'NEEDED.*libquorvel_match.so' || {
   echo "the pkg-config consumer of the shared build does not load libquorvel_match" >&2

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +11,51 @@
 #include <cstring>
 
 #include "lib/text.h"
+
+namespace {
+
+// Removes the entries of the folder name in the folder at at (links and
+// files alike, never followed), then the folder itself.
+void folder_remove(int at, const char *name) {
+  int fd = openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  DIR *dir = fd < 0 ? nullptr : fdopendir(fd);
+  if (dir == nullptr && fd >= 0) close(fd);
+  if (dir != nullptr) {
+    while (const dirent *entry = readdir(dir)) {
+      if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+        (void)unlinkat(dirfd(dir), entry->d_name, 0);
+    }
+    closedir(dir);
+  }
+  (void)unlinkat(at, name, AT_REMOVEDIR);
+}
+
+// Folders "<prefix>.XXXXXX" of this user left in parent by a load that was
+// killed (one daemon runs at a time, so none is in use): each would keep
+// megabytes of RAM until the next boot. Another user's folder is left
+// alone.
+void leftovers_remove(const char *parent, const char *prefix) {
+  int fd = open(parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR *dir = fd < 0 ? nullptr : fdopendir(fd);
+  if (dir == nullptr) {
+    if (fd >= 0) close(fd);
+    return;
+  }
+  const size_t length = strlen(prefix);
+  while (const dirent *entry = readdir(dir)) {
+    const char *name = entry->d_name;
+    struct stat info {};
+    if (strncmp(name, prefix, length) != 0 || name[length] != '.' ||
+        strlen(name + length + 1) != 6 ||
+        fstatat(dirfd(dir), name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(info.st_mode) ||
+        info.st_uid != geteuid())
+      continue;
+    folder_remove(dirfd(dir), name);
+  }
+  closedir(dir);
+}
+
+}  // namespace
 
 int scratch_dir::make(const char *parent, const char *prefix) {
   path_[0] = '\0';
@@ -23,6 +69,7 @@ int scratch_dir::make(const char *parent, const char *prefix) {
       return -1;
     }
   }
+  leftovers_remove(parent, prefix);
   char templ[sizeof path_];
   if (!format_fits(snprintf(templ, sizeof templ, "%s/%s.XXXXXX", parent, prefix), sizeof templ)) {
     errno = ENAMETOOLONG;
@@ -39,18 +86,6 @@ int scratch_dir::file(const char *name, char *out, size_t size) const {
 }
 
 scratch_dir::~scratch_dir() {
-  if (path_[0] == '\0') return;
-  // Only the load writes here: whatever stands in the folder goes, and a
-  // link is removed, never followed.
-  int fd = open(path_, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  DIR *dir = fd < 0 ? nullptr : fdopendir(fd);
-  if (dir == nullptr && fd >= 0) close(fd);
-  if (dir != nullptr) {
-    while (const dirent *entry = readdir(dir)) {
-      if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
-        (void)unlinkat(dirfd(dir), entry->d_name, 0);
-    }
-    closedir(dir);
-  }
-  (void)rmdir(path_);
+  // Only the load writes here: whatever stands in the folder goes.
+  if (path_[0] != '\0') folder_remove(AT_FDCWD, path_);
 }

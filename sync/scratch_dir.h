@@ -17,8 +17,10 @@ class scratch_dir {
   // Removes the folder and the plain files, links and FIFOs in it.
   ~scratch_dir();
 
-  // Makes "<parent>/<prefix>.XXXXXX". 0 on success, -1 with errno set
-  // (path() is then empty). prefix: letters, digits, '_', '-', '.'.
+  // Makes "<parent>/<prefix>.XXXXXX", after removing the folders of that
+  // pattern that this user left there (a load that was killed). 0 on
+  // success, -1 with errno set (path() is then empty). prefix: letters,
+  // digits, '_', '-', '.'.
   [[nodiscard]] int make(const char *parent, const char *prefix);
   // "<folder>/<name>" into out (size bytes). 0 when it fits, else -1.
   [[nodiscard]] int file(const char *name, char *out, size_t size) const;

@@ -85,6 +85,21 @@ TEST(ScratchDir, PrivateAndRemovedWhole) {
   EXPECT_FALSE(exists(made));
   EXPECT_TRUE(exists(outside + "/kept"));
 
+  // A folder of the pattern that a killed load left goes with the next
+  // make; names of another pattern and links stay.
+  ASSERT_EQ(mkdir(dir.file("load.Ab12Cd").c_str(), 0700), 0);
+  ASSERT_EQ(close(creat(dir.file("load.Ab12Cd/input").c_str(), 0600)), 0);
+  ASSERT_EQ(mkdir(dir.file("load.Ab12Cd7").c_str(), 0700), 0);
+  ASSERT_EQ(symlink(outside.c_str(), dir.file("load.Zz99Yy").c_str()), 0);
+  {
+    scratch_dir next;
+    ASSERT_EQ(next.make(dir.path().c_str(), "load"), 0);
+    EXPECT_FALSE(exists(dir.file("load.Ab12Cd")));
+    EXPECT_TRUE(exists(dir.file("load.Ab12Cd7")));
+    EXPECT_TRUE(exists(dir.file("load.Zz99Yy")));
+    EXPECT_TRUE(exists(outside + "/kept"));
+  }
+
   scratch_dir bad;
   EXPECT_NE(bad.make(dir.path().c_str(), "../x"), 0);
   EXPECT_STREQ(bad.path(), "");

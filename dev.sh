@@ -36,7 +36,7 @@ PACKAGES=(
   libjson-c-dev libcurl4-openssl-dev libmbedtls-dev libpcre3-dev
   libgtest-dev libbenchmark-dev
   python3 openssl ipset dnsmasq-base iproute2 util-linux binutils gdb tzdata
-  busybox
+  busybox nftables
 )
 
 # The matrix's second compiler and second regular-expression library.

@@ -16,6 +16,7 @@
 #include "sync/ipset_apply.h"
 #include "sync/ipset_header.h"
 #include "sync/path_clear.h"
+#include "sync/tool_output.h"
 #include "sync/whitelist_load.h"
 
 namespace {
@@ -51,35 +52,6 @@ struct files_removal {
     unlink(output);
   }
 };
-
-// Up to size - 1 bytes of the file at path, NUL-terminated ("" when it
-// cannot be read).
-void file_head(const char *path, char *buffer, size_t size) {
-  buffer[0] = '\0';
-  unique_fd fd(open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.valid()) return;
-  size_t used = 0;
-  while (used < size - 1) {
-    ssize_t got = read(fd.get(), buffer + used, size - 1 - used);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    used += static_cast<size_t>(got);
-  }
-  buffer[used] = '\0';
-}
-
-// The first line of what an ipset command printed, printable characters
-// only, for the log.
-void message_read(const char *path, char (&message)[MESSAGE_SIZE]) {
-  file_head(path, message, sizeof message);
-  for (char *p = message; *p != '\0'; ++p) {
-    if (*p == '\n') {
-      *p = '\0';
-      break;
-    }
-    if (*p < 0x20 || *p == 0x7f) *p = '?';
-  }
-}
 
 struct restore_lines {
   FILE *out;
@@ -176,7 +148,7 @@ int ipset_swap_load(const char *dir, const char *set, const char *temp, json_obj
   // The live set's type and options, as ipset itself prints them.
   snprintf(command, sizeof command, "ipset list -t %s > %s 2>&1", set, output);
   if (cmd_print_run(command) != 0) {
-    message_read(output, message);
+    tool_message_read(output, message, sizeof message);
     syslog(LOG_WARNING, "load set %s unreadable: %s\n", set, message);
     return WHITELIST_LOAD_SET;
   }
@@ -186,7 +158,7 @@ int ipset_swap_load(const char *dir, const char *set, const char *temp, json_obj
   size_t capacity =
       json_object_is_type(hosts, json_type_array) ? json_object_array_length(hosts) : 0;
   if (ipset_create_line(listing, set, temp, capacity, create_line, sizeof create_line) != 0) {
-    message_read(output, message);
+    tool_message_read(output, message, sizeof message);
     syslog(LOG_WARNING, "load set %s unreadable: %s\n", set, message);
     return WHITELIST_LOAD_SET;
   }
@@ -205,7 +177,7 @@ int ipset_swap_load(const char *dir, const char *set, const char *temp, json_obj
   for (int attempt = 0; attempt < 2; ++attempt) {
     refused = cmd_print_run(command) != 0;
     if (!refused) break;
-    message_read(output, message);
+    tool_message_read(output, message, sizeof message);
     line = error_line(message);
     // Refused at its create line: a set of the temporary name is in the way
     // (left by a run that was killed). It goes, and the restore runs once

@@ -26,8 +26,25 @@ enum whitelist_swap_status {
   WHITELIST_LOAD_SWAP = -12,     // ipset refused the swap
 };
 
+// Further codes of the nftables load (built with QUORVEL_IPSET_LOAD=nft),
+// which replaces the sets' content in one nft transaction: each leaves the
+// sets as they were. It fails with -8 as the swap load does.
+enum whitelist_nft_status {
+  WHITELIST_LOAD_NFT_SET = -13,      // configuration invalid, table or set missing or unreadable
+  WHITELIST_LOAD_NFT_INPUT = -14,    // nft's input could not be written
+  WHITELIST_LOAD_NFT_REFUSED = -15,  // nft refused the input
+  WHITELIST_LOAD_NFT_SIZE = -16,     // the list holds more elements than a set's size
+};
+
 // Validates the whole answer document at path, then empties the set and
 // adds every valid address of "data"."config"."host". Returns 0 when the
 // set was loaded, or one of the negative codes above with the set
 // untouched (for -7: nothing added). state is only tested for null.
 [[nodiscard]] int whitelist_load(const char *path, const cdn_state *state);
+
+// 1 when the set that whitelist_load fills exists and lacks the list (it
+// was created afresh, empty: a reboot or a firewall restart) while the
+// answer document at path holds at least one address the load would add;
+// 0 otherwise (the set holds entries, is missing or unreadable, or there is
+// nothing to load). Prints nothing on standard output.
+[[nodiscard]] int whitelist_set_needs_refill(const char *path);

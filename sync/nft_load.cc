@@ -1,0 +1,257 @@
+#include "sync/nft_load.h"
+
+#include <fcntl.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "lib/c_guards.h"
+#include "lib/text.h"
+#include "sync/host_list.h"
+#include "sync/nft_config.h"
+#include "sync/nft_element.h"
+#include "sync/nft_input.h"
+#include "sync/nft_ranges.h"
+#include "sync/nft_set_header.h"
+#include "sync/nft_tool.h"
+#include "sync/tool_output.h"
+#include "sync/whitelist_load.h"
+
+namespace {
+
+constexpr char SCRATCH_PREFIX[] = "quorvel-nft";
+constexpr char INPUT_NAME[] = "nft_input";
+constexpr char PROBE_NAME[] = "nft_probe";
+constexpr size_t ARGUMENTS_SIZE = 320;
+constexpr size_t LISTING_MAX = 4096;
+// Large writes: 100,000 addresses are about two megabytes of input.
+constexpr size_t INPUT_BUFFER_SIZE = 64 * 1024;
+
+// Reads the header of family/table/set. 0, or -1 with the reason in message.
+int set_header_read(const scratch_dir &dir, const nft_config &config, const char *set,
+                    nft_set_header *header, char (&message)[NFT_MESSAGE_SIZE]) {
+  char arguments[ARGUMENTS_SIZE];
+  snprintf(arguments, sizeof arguments, "-t list set %s %s %s", config.family, config.table, set);
+  if (nft_run(dir, arguments, true, message) != 0) return -1;
+  char output[256];
+  char listing[LISTING_MAX];
+  if (dir.file(NFT_OUTPUT_NAME, output, sizeof output) == 0)
+    (void)file_head(output, listing, sizeof listing);
+  if (nft_set_header_parse(listing, set, header) != 0) {
+    snprintf(message, sizeof message, "%s", "not a set of addresses");
+    return -1;
+  }
+  return 0;
+}
+
+// The load's view of the list: IPv4 ranges from the front of one array,
+// IPv6 ranges from its back.
+struct collected {
+  addr_range *ranges;
+  size_t capacity;
+  size_t v4;
+  size_t v6;
+  const nft_set_header *header4;
+  const nft_set_header *header6;  // null: no IPv6 set
+  const char *set4;
+  const char *set6;
+};
+
+int element_take(const char *text, void *context) {
+  auto *list = static_cast<collected *>(context);
+  addr_element element;
+  if (addr_element_parse(text, &element) != 0) return -1;
+  const bool v6 = element.family == ADDR_V6;
+  const nft_set_header *header = v6 ? list->header6 : list->header4;
+  // No set for IPv6: refused as any other text the set cannot take.
+  if (header == nullptr) return -1;
+  if (!header->interval && !addr_range_single(element.range)) {
+    syslog(LOG_WARNING, "ip prefix %s left out: set %s takes single addresses\n", text,
+           v6 ? list->set6 : list->set4);
+    return 1;
+  }
+  if (list->v4 + list->v6 >= list->capacity) return -1;  // cannot happen: one per element
+  if (v6)
+    list->ranges[list->capacity - ++list->v6] = element.range;
+  else
+    list->ranges[list->v4++] = element.range;
+  return 0;
+}
+
+size_t ranges_settle(addr_range *ranges, size_t count, bool interval) {
+  return interval ? addr_ranges_merge(ranges, count) : addr_ranges_unique(ranges, count);
+}
+
+int input_write(const scratch_dir &dir, const nft_fill *fills, size_t count, char *path,
+                size_t path_size) {
+  if (dir.file(INPUT_NAME, path, path_size) != 0) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return -1;
+  unique_file out(fdopen(fd, "w"));
+  if (!out) {
+    close(fd);
+    return -1;
+  }
+  (void)setvbuf(out.get(), nullptr, _IOFBF, INPUT_BUFFER_SIZE);
+  bool failed = nft_input_write(out.get(), fills, count) != 0;
+  failed = fclose(out.release()) != 0 || failed;
+  if (failed && errno == 0) errno = EIO;
+  return failed ? -1 : 0;
+}
+
+}  // namespace
+
+int nft_whitelist_load(json_object *hosts) {
+  nft_config config;
+  const char *bad = nullptr;
+  if (nft_config_load(&config, &bad) != 0) {
+    syslog(LOG_WARNING, "load nft config invalid: %s\n", bad != nullptr ? bad : "");
+    return WHITELIST_LOAD_NFT_SET;
+  }
+  syslog(LOG_INFO, "stat_points_none ========== nft_load: %s time: %ld\n", config.set,
+         static_cast<long>(time(nullptr)));
+  scratch_dir dir;
+  if (dir.make(SCRATCH_PARENT, SCRATCH_PREFIX) != 0) {
+    syslog(LOG_WARNING, "load nft input fail: %s\n", strerror(errno));
+    return WHITELIST_LOAD_NFT_INPUT;
+  }
+  char message[NFT_MESSAGE_SIZE];
+  nft_set_header header4;
+  nft_set_header header6;
+  if (set_header_read(dir, config, config.set, &header4, message) != 0 ||
+      (header4.family != ADDR_V4 && snprintf(message, sizeof message, "not ipv4_addr") > 0)) {
+    syslog(LOG_WARNING, "load set %s %s %s unreadable: %s\n", config.family, config.table,
+           config.set, message);
+    return WHITELIST_LOAD_NFT_SET;
+  }
+  bool with_v6 = config.set6[0] != '\0';
+  if (with_v6 &&
+      (set_header_read(dir, config, config.set6, &header6, message) != 0 ||
+       (header6.family != ADDR_V6 && snprintf(message, sizeof message, "not ipv6_addr") > 0))) {
+    syslog(LOG_WARNING, "load set %s %s %s unreadable, IPv6 addresses left out: %s\n",
+           config.family, config.table, config.set6, message);
+    with_v6 = false;
+  }
+
+  size_t capacity =
+      json_object_is_type(hosts, json_type_array) ? json_object_array_length(hosts) : 0;
+  heap_ptr<addr_range> ranges(
+      static_cast<addr_range *>(calloc(capacity == 0 ? 1 : capacity, sizeof(addr_range))));
+  if (!ranges) {
+    syslog(LOG_WARNING, "load nft input fail: %s\n", strerror(ENOMEM));
+    return WHITELIST_LOAD_NFT_INPUT;
+  }
+  collected list{ranges.get(), capacity,   0, 0, &header4, with_v6 ? &header6 : nullptr,
+                 config.set,   config.set6};
+  if (host_list_walk(hosts, element_take, &list) != 0) {
+    syslog(LOG_WARNING, "load host list incomplete, set untouched.\n");
+    return WHITELIST_LOAD_HOSTS;
+  }
+  addr_range *ranges6 = ranges.get() + capacity - list.v6;
+  nft_fill fills[2] = {
+      {config.family, config.table, config.set, ADDR_V4, ranges.get(),
+       ranges_settle(ranges.get(), list.v4, header4.interval)},
+      {config.family, config.table, config.set6, ADDR_V6, ranges6,
+       with_v6 ? ranges_settle(ranges6, list.v6, header6.interval) : 0},
+  };
+  const size_t fill_count = with_v6 ? 2 : 1;
+  const nft_set_header *headers[2] = {&header4, &header6};
+  for (size_t i = 0; i < fill_count; ++i) {
+    if (headers[i]->size != 0 && fills[i].count > headers[i]->size) {
+      syslog(LOG_WARNING, "load set %s too small: %zu elements, size %u\n", fills[i].set,
+             fills[i].count, static_cast<unsigned>(headers[i]->size));
+      return WHITELIST_LOAD_NFT_SIZE;
+    }
+  }
+
+  char input[256];
+  if (input_write(dir, fills, fill_count, input, sizeof input) != 0) {
+    syslog(LOG_WARNING, "load nft input fail: %s\n", strerror(errno));
+    return WHITELIST_LOAD_NFT_INPUT;
+  }
+  char arguments[ARGUMENTS_SIZE];
+  snprintf(arguments, sizeof arguments, "-f - < %s", input);
+  if (nft_run(dir, arguments, true, message) != 0) {
+    syslog(LOG_WARNING, "load nft fail: %s\n", message);
+    return WHITELIST_LOAD_NFT_REFUSED;
+  }
+  for (size_t i = 0; i < fill_count; ++i)
+    syslog(LOG_WARNING, "nft load %s: %zu elements\n", fills[i].set, fills[i].count);
+  return WHITELIST_LOAD_OK;
+}
+
+namespace {
+
+// The first single address of each family in the list (the first address
+// of a prefix when the family has none).
+struct probes {
+  addr_element first[2];
+  bool found[2];
+  bool single[2];
+};
+
+void probes_find(json_object *hosts, probes *out) {
+  *out = probes{};
+  for (size_t i = 0; i < json_object_array_length(hosts); ++i) {
+    const char *text = json_object_get_string(json_object_array_get_idx(hosts, i));
+    addr_element element;
+    if (text == nullptr || addr_element_parse(text, &element) != 0) continue;
+    const int slot = element.family == ADDR_V6 ? 1 : 0;
+    const bool single = addr_range_single(element.range);
+    if (!out->found[slot] || (single && !out->single[slot])) {
+      out->first[slot] = element;
+      out->found[slot] = true;
+      out->single[slot] = single;
+    }
+  }
+}
+
+// 1 when the set exists and lacks the address, else 0.
+int set_lacks(const scratch_dir &dir, const nft_config &config, const char *set,
+              const addr_element &element) {
+  char address[ADDR_RANGE_TEXT_SIZE];
+  addr_range first = element.range;
+  memcpy(first.last, first.first, sizeof first.last);
+  char line[ARGUMENTS_SIZE];
+  char input[256];
+  if (addr_range_format(first, element.family, address, sizeof address) != 0 ||
+      !format_fits(snprintf(line, sizeof line, "get element %s %s %s { %s }\n", config.family,
+                            config.table, set, address),
+                   sizeof line) ||
+      dir.file(PROBE_NAME, input, sizeof input) != 0)
+    return 0;
+  (void)unlink(input);
+  if (nft_file_write(dir, PROBE_NAME, line) != 0) return 0;
+  char arguments[ARGUMENTS_SIZE];
+  char message[NFT_MESSAGE_SIZE];
+  snprintf(arguments, sizeof arguments, "-f - < %s", input);
+  if (nft_run(dir, arguments, false, message) == 0) return 0;
+  // The set itself missing reads "Error: No such file or directory"; only
+  // the kernel's answer to the lookup of the element is this.
+  return strstr(message, "Could not process rule: No such file or directory") != nullptr ? 1 : 0;
+}
+
+}  // namespace
+
+int nft_whitelist_needs_refill(json_object *hosts) {
+  nft_config config;
+  const char *bad = nullptr;
+  if (!json_object_is_type(hosts, json_type_array) || nft_config_load(&config, &bad) != 0) return 0;
+  probes found;
+  probes_find(hosts, &found);
+  if (!found.found[0] && !found.found[1]) return 0;
+  scratch_dir dir;
+  if (dir.make(SCRATCH_PARENT, SCRATCH_PREFIX) != 0) return 0;
+  if (found.found[0] && set_lacks(dir, config, config.set, found.first[0]) == 1) return 1;
+  if (found.found[1] && config.set6[0] != '\0' &&
+      set_lacks(dir, config, config.set6, found.first[1]) == 1)
+    return 1;
+  return 0;
+}

@@ -1,0 +1,25 @@
+// Running the nft command for a load: its output goes to a file in the
+// load's private folder, and only fixed words and checked names stand in
+// its command line, never an address (those go in input files).
+#pragma once
+
+#include <cstddef>
+
+#include "sync/scratch_dir.h"
+
+// How much of nft's message reaches a log line.
+inline constexpr size_t NFT_MESSAGE_SIZE = 160;
+// The file in the folder that holds what nft printed.
+inline constexpr char NFT_OUTPUT_NAME[] = "nft_output";
+
+// Runs "nft <arguments> > <folder>/nft_output 2>&1" through the shell,
+// printing the command line first when print is set. nft fails now and
+// then with "Interrupted system call" while another transaction runs: the
+// run is then repeated, a few times at most. 0 when nft exited with status
+// 0; -1 otherwise, with the first line of its message in message.
+[[nodiscard]] int nft_run(const scratch_dir &dir, const char *arguments, bool print,
+                          char (&message)[NFT_MESSAGE_SIZE]);
+
+// Writes text into the file name of the folder (a new file, never one that
+// stood there). 0, or -1 with errno set.
+[[nodiscard]] int nft_file_write(const scratch_dir &dir, const char *name, const char *text);

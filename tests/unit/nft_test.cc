@@ -1,0 +1,200 @@
+// The pure pieces of the nftables load: elements, ranges, the set header,
+// the input and the UCI section.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "sync/nft_config.h"
+#include "sync/nft_element.h"
+#include "sync/nft_input.h"
+#include "sync/nft_ranges.h"
+#include "sync/nft_set_header.h"
+#include "tests/support/uci_fixture.h"
+
+namespace {
+
+std::string text(const addr_range &range, int family) {
+  char out[ADDR_RANGE_TEXT_SIZE];
+  return addr_range_format(range, family, out, sizeof out) == 0 ? out : "unformatted";
+}
+
+// The element as the load writes it, or "invalid".
+std::string parsed(const std::string &element) {
+  addr_element out;
+  if (addr_element_parse(element, &out) != 0) return "invalid";
+  return text(out.range, out.family) + (out.family == ADDR_V6 ? " v6" : "");
+}
+
+TEST(NftElement, StrictFormsWithHostBitsMasked) {
+  const std::pair<const char *, const char *> cases[] = {
+      {"1.2.3.4", "1.2.3.4"},
+      {"10.1.2.3/8", "10.0.0.0/8"},
+      {"10.1.2.3/32", "10.1.2.3"},
+      {"0.0.0.0/0", "0.0.0.0/0"},
+      {"2001:DB8::1", "2001:db8::1 v6"},
+      {"2001:db8::77/32", "2001:db8::/32 v6"},
+      {"::ffff:1.2.3.4", "::ffff:1.2.3.4 v6"},
+      {"::/0", "::/0 v6"},
+      {"1..2//3", "invalid"},
+      {"300.1.1.1", "invalid"},
+      {"01.2.3.4", "invalid"},
+      {"1.2.3", "invalid"},
+      {"1.2.3.4/33", "invalid"},
+      {"1.2.3.4/08", "invalid"},
+      {"1.2.3.4/", "invalid"},
+      {"1.2.3.4/-1", "invalid"},
+      {"1.2.3.4 ", "invalid"},
+      {"2001:db8::/129", "invalid"},
+      {"fe80::1%eth0", "invalid"},
+      {"", "invalid"},
+      {"example.com", "invalid"},
+      {std::string(60, '1').c_str(), "invalid"},
+  };
+  for (const auto &[element, want] : cases) EXPECT_EQ(parsed(element), want) << element;
+}
+
+std::vector<std::string> settled(const std::vector<std::string> &elements, bool merge) {
+  std::vector<addr_range> ranges;
+  int family = ADDR_V4;
+  for (const std::string &element : elements) {
+    addr_element out;
+    EXPECT_EQ(addr_element_parse(element, &out), 0) << element;
+    ranges.push_back(out.range);
+    family = out.family;
+  }
+  size_t count = merge ? addr_ranges_merge(ranges.data(), ranges.size())
+                       : addr_ranges_unique(ranges.data(), ranges.size());
+  std::vector<std::string> texts;
+  for (size_t i = 0; i < count; ++i) texts.push_back(text(ranges[i], family));
+  return texts;
+}
+
+TEST(NftRanges, MergesOverlappingAndAdjacentIntoPrefixesOrRanges) {
+  using list = std::vector<std::string>;
+  const std::pair<list, list> cases[] = {
+      {{}, {}},
+      {{"10.0.1.0/24", "10.0.0.0/24"}, {"10.0.0.0/23"}},
+      {{"10.0.0.0/8", "10.1.0.0/16", "10.255.255.255"}, {"10.0.0.0/8"}},
+      {{"10.0.0.0/8", "11.0.0.0/8"}, {"10.0.0.0/7"}},
+      {{"11.0.0.0/8", "12.0.0.0/8"}, {"11.0.0.0-12.255.255.255"}},
+      {{"1.1.1.1", "1.1.1.3", "1.1.1.2", "1.1.1.2"}, {"1.1.1.1-1.1.1.3"}},
+      {{"1.1.1.1", "1.1.1.5"}, {"1.1.1.1", "1.1.1.5"}},
+      {{"255.255.255.255", "0.0.0.0/0"}, {"0.0.0.0/0"}},
+      {{"ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", "ffff::/16"}, {"ffff::/16"}},
+      {{"2001:db8::/32", "2001:db9::/48", "2001:db7::1"},
+       {"2001:db7::1", "2001:db8::-2001:db9:0:ffff:ffff:ffff:ffff:ffff"}},
+  };
+  for (const auto &[in, want] : cases)
+    EXPECT_EQ(settled(in, true), want) << ::testing::PrintToString(in);
+  EXPECT_EQ(settled({"1.1.1.2", "1.1.1.1", "1.1.1.2"}, false), (list{"1.1.1.1", "1.1.1.2"}));
+}
+
+TEST(NftSetHeader, ReadsTypeFlagsAndSize) {
+  struct expected {
+    const char *listing;
+    int result, family;
+    bool interval;
+    unsigned size;
+  };
+  const expected cases[] = {
+      {"table inet fw4 {\n\tset cdnwhite {\n\t\ttype ipv4_addr\n\t\tsize 65535\n"
+       "\t\tflags interval\n\t\tauto-merge\n\t}\n}\n",
+       0, ADDR_V4, true, 65535},
+      {"table inet fw4 {\n\tset cdnwhite {\n\t\ttype ipv6_addr\n\t}\n}\n", 0, ADDR_V6, false, 0},
+      {"table inet fw4 {\n\tset cdnwhite {\n\t\ttype ipv4_addr\n\t\tflags constant,interval\n", 0,
+       ADDR_V4, true, 0},
+      {"table inet fw4 {\n\tset cdnwhite {\n\t\ttype ipv4_addr\n\t\tflags timeout\n", 0, ADDR_V4,
+       false, 0},
+      {"table inet fw4 {\n\tset cdnwhite6 {\n\t\ttype ipv4_addr\n", -1, 0, false, 0},
+      {"table inet fw4 {\n\tmap cdnwhite {\n\t\ttype ipv4_addr : verdict\n", -1, 0, false, 0},
+      {"table inet fw4 {\n\tset cdnwhite {\n\t\ttype ether_addr\n", -1, 0, false, 0},
+      {"table inet fw4 {\n\tset cdnwhite {\n\t\ttypeof ip daddr\n", -1, 0, false, 0},
+      {"table inet fw4 {\n\tset cdnwhite {\n\t\ttype ipv4_addr\n\t\tsize 99999999999\n", -1, 0,
+       false, 0},
+      {"Error: No such file or directory\n", -1, 0, false, 0},
+  };
+  for (const expected &c : cases) {
+    nft_set_header header{-7, false, 7};
+    ASSERT_EQ(nft_set_header_parse(c.listing, "cdnwhite", &header), c.result) << c.listing;
+    if (c.result != 0) continue;
+    EXPECT_EQ(header.family, c.family) << c.listing;
+    EXPECT_EQ(header.interval, c.interval) << c.listing;
+    EXPECT_EQ(header.size, c.size) << c.listing;
+  }
+}
+
+TEST(NftInput, FlushesEachSetThenAddsInBoundedLines) {
+  std::vector<addr_range> ranges(400);
+  for (size_t i = 0; i < ranges.size(); ++i) {
+    addr_element out;
+    ASSERT_EQ(
+        addr_element_parse("10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256), &out),
+        0);
+    ranges[i] = out.range;
+  }
+  nft_fill fills[] = {{"inet", "fw4", "cdnwhite", ADDR_V4, ranges.data(), ranges.size()},
+                      {"inet", "fw4", "cdnwhite6", ADDR_V6, nullptr, 0}};
+  char *buffer = nullptr;
+  size_t size = 0;
+  FILE *out = open_memstream(&buffer, &size);
+  ASSERT_EQ(nft_input_write(out, fills, 2), 0);
+  fclose(out);
+  std::string input(buffer, size);
+  free(buffer);
+  ASSERT_EQ(input.rfind("flush set inet fw4 cdnwhite\nflush set inet fw4 cdnwhite6\n"
+                        "add element inet fw4 cdnwhite { 10.0.0.0, 10.0.0.1, ",
+                        0),
+            0u);
+  size_t lines = 0, elements = 0, at = 0;
+  while (at < input.size()) {
+    size_t end = input.find('\n', at);
+    std::string line = input.substr(at, end - at);
+    EXPECT_LT(line.size(), NFT_LINE_MAX);
+    if (line.rfind("add element inet fw4 cdnwhite { ", 0) == 0) {
+      EXPECT_EQ(line.substr(line.size() - 2), " }");
+      ++lines;
+      elements += 1 + std::count(line.begin(), line.end(), ',');
+    }
+    at = end + 1;
+  }
+  EXPECT_GT(lines, 1u);
+  EXPECT_EQ(elements, ranges.size());
+  EXPECT_NE(input.find(" 10.0.1.143 }\n"), std::string::npos);
+}
+
+class NftConfig : public UciFixture {
+ protected:
+  std::string read() {
+    nft_config config;
+    const char *bad = nullptr;
+    if (nft_config_read(ctx(), &config, &bad) != 0) return std::string("bad ") + bad;
+    return std::string(config.family) + " " + config.table + " " + config.set + " " + config.set6;
+  }
+};
+
+TEST_F(NftConfig, DefaultsOverriddenOptionByOptionAndNamesChecked) {
+  EXPECT_EQ(read(), "inet fw4 cdnwhite cdnwhite6");
+  const std::pair<const char *, const char *> cases[] = {
+      {"", "inet fw4 cdnwhite cdnwhite6"},
+      {"\toption table 'edge'\n\toption set6 'allow_6'\n", "inet edge cdnwhite allow_6"},
+      {"\toption family 'ip'\n\toption ipv6 '0'\n", "ip fw4 cdnwhite "},
+      {"\toption ipv6 'yes'\n", "inet fw4 cdnwhite cdnwhite6"},
+      {"\toption ipv6 'maybe'\n", "bad ipv6"},
+      {"\toption family 'arp'\n", "bad family"},
+      {"\toption set 'white list'\n", "bad set"},
+      {"\toption set '9lives'\n", "bad set"},
+      {"\toption set6 '-x'\n", "bad set6"},
+      {"\toption table 'a234567890123456789012345678901x'\n", "bad table"},
+      {"\toption table 'fw4}'\n", "bad table"},
+  };
+  for (const auto &[options, want] : cases) {
+    write("quorvel", std::string("config nft 'whitelist'\n") + options);
+    reset_context();
+    EXPECT_EQ(read(), want) << options;
+  }
+}
+
+}  // namespace

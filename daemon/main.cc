@@ -19,7 +19,7 @@ volatile sig_atomic_t log_verbose = 0;
 
 namespace {
 
-// Decimal 600 (octal 1130), as the platform has always created the
+// Decimal 600 (octal 1130): the mode the platform's tools expect of the
 // directory; the umask applies on top.
 constexpr mode_t WHITELIST_DIR_MODE = 600;
 

@@ -23,6 +23,23 @@ int str_only_chars(const char *text, const char *allowed) {
   return 0;
 }
 
+bool ipset_address_ok(const char *set, const char *text) {
+  // A cut command would add another address than the one listed.
+  return str_only_chars(text, IPSET_ADDRESS_CHARS) == 0 &&
+         strlen(text) + strlen(set) + sizeof "ipset add  " <= IPSET_COMMAND_SIZE;
+}
+
+bool ipset_hosts_any(const char *set, json_object *list) {
+  if (set == nullptr || !json_object_is_type(list, json_type_array)) return false;
+  for (size_t index = 0; index < json_object_array_length(list); ++index) {
+    json_object *element = json_object_array_get_idx(list, index);
+    const char *text = element == nullptr ? nullptr : json_object_get_string(element);
+    if (text == nullptr) return false;  // where every load stops
+    if (text[0] != '\0' && ipset_address_ok(set, text)) return true;
+  }
+  return false;
+}
+
 int ipset_flush(const char *set) {
   if (set == nullptr) return -1;
   syslog(LOG_INFO, "stat_points_none ========== ipset_flush: %s time: %ld\n", set,
@@ -43,12 +60,9 @@ struct checked_visit {
   void *context;
 };
 
-// A cut command would add another address than the one listed.
 int address_check(const char *text, void *context) {
   auto *checked = static_cast<checked_visit *>(context);
-  if (str_only_chars(text, IPSET_ADDRESS_CHARS) != 0 ||
-      strlen(text) + strlen(checked->set) + sizeof "ipset add  " > IPSET_COMMAND_SIZE)
-    return -1;
+  if (!ipset_address_ok(checked->set, text)) return -1;
   checked->visit(text, checked->context);
   return 0;
 }

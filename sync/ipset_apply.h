@@ -11,6 +11,14 @@ inline constexpr char IPSET_ADDRESS_CHARS[] = "1234567890./";
 // ipset command, or an ipset ended by a signal.
 [[nodiscard]] int ipset_flush(const char *set);
 
+// True when the element text may stand in "ipset add <set> <text>": only
+// IPSET_ADDRESS_CHARS, and the line fits its 128 bytes.
+[[nodiscard]] bool ipset_address_ok(const char *set, const char *text);
+
+// True when the JSON array list holds an element that a load would add (a
+// non-empty text that ipset_address_ok accepts). Logs nothing.
+[[nodiscard]] bool ipset_hosts_any(const char *set, json_object *list);
+
 // Called by ipset_hosts_walk with each address that passed the test.
 using ipset_host_visit = void (*)(const char *address, void *context);
 

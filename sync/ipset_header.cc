@@ -58,7 +58,7 @@ bool append(char *out, size_t size, size_t *used, std::string_view text) {
   return true;
 }
 
-// Parses a decimal maxelem; false for anything else.
+// Parses a decimal count; false for anything else.
 bool count_parse(std::string_view text, size_t *value) {
   char digits[24] = {};
   if (text.empty() || text.size() >= sizeof digits) return false;
@@ -127,4 +127,11 @@ int ipset_create_line(const char *listing, const char *set, const char *temp, si
     return -1;
   }
   return 0;
+}
+
+int ipset_entry_count(const char *listing, const char *set, size_t *count) {
+  if (listing == nullptr || set == nullptr || count == nullptr) return -1;
+  std::string_view text(listing, strnlen(listing, IPSET_LISTING_MAX));
+  if (listing_field(text, "Name: ") != set) return -1;
+  return count_parse(listing_field(text, "Number of entries: "), count) ? 0 : -1;
 }

@@ -19,6 +19,11 @@ inline constexpr size_t IPSET_CREATE_LINE_SIZE = 512;
 [[nodiscard]] int ipset_create_line(const char *listing, const char *set, const char *temp,
                                     size_t capacity, char *out, size_t size);
 
+// The "Number of entries:" of listing, the terse listing of the set named
+// set. 0 with *count set; -1 when the listing is of another set or holds no
+// such number.
+[[nodiscard]] int ipset_entry_count(const char *listing, const char *set, size_t *count);
+
 // True when name may stand in an ipset command line as it is: 1 to 31
 // letters, digits, '_', '-' or '.', not starting with '-'.
 [[nodiscard]] bool ipset_name_safe(const char *name);

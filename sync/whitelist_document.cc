@@ -53,11 +53,18 @@ int whitelist_document_read(const char *path, const cdn_state *state, json_doc *
     syslog(LOG_WARNING, "load filename not exist\n");
     return WHITELIST_LOAD_ARG;
   }
-  *doc = json_file_parse(path);
-  int code = fields_check(doc->get(), hosts);
+  int code = whitelist_document_peek(path, doc, hosts);
   if (code != WHITELIST_LOAD_OK) {
     syslog(LOG_WARNING, "%s", failure_message(code));
     syslog(LOG_WARNING, "load return %d\n", code);
+  }
+  return code;
+}
+
+int whitelist_document_peek(const char *path, json_doc *doc, json_object **hosts) {
+  *doc = json_file_parse(path);
+  int code = fields_check(doc->get(), hosts);
+  if (code != WHITELIST_LOAD_OK) {
     doc->reset();
     *hosts = nullptr;
   }

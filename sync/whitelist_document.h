@@ -15,3 +15,7 @@
 // message (and, from -2 on, "load return <code>") logged and *doc empty.
 [[nodiscard]] int whitelist_document_read(const char *path, const cdn_state *state, json_doc *doc,
                                           json_object **hosts);
+
+// The same checks of the document at path, without a line on any outcome:
+// 0 with *doc and *hosts set as above, or the negative code.
+[[nodiscard]] int whitelist_document_peek(const char *path, json_doc *doc, json_object **hosts);

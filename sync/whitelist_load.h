@@ -42,9 +42,9 @@ enum whitelist_nft_status {
 // untouched (for -7: nothing added). state is only tested for null.
 [[nodiscard]] int whitelist_load(const char *path, const cdn_state *state);
 
-// 1 when the set that whitelist_load fills exists and lacks the list (it
-// was created afresh, empty: a reboot or a firewall restart) while the
-// answer document at path holds at least one address the load would add;
-// 0 otherwise (the set holds entries, is missing or unreadable, or there is
-// nothing to load). Prints nothing on standard output.
+// 1 when the set that whitelist_load fills exists but lacks the list (the
+// firewall created it afresh, empty: a reboot or a firewall restart) while
+// the answer document at path holds an address the load would add; 0
+// otherwise (the set holds entries, is missing or unreadable, or there is
+// nothing to load). Prints nothing on standard output, logs nothing.
 [[nodiscard]] int whitelist_set_needs_refill(const char *path);

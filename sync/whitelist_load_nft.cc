@@ -3,7 +3,6 @@
 #include <syslog.h>
 
 #include "lib/json_doc.h"
-#include "sync/json_file.h"
 #include "sync/nft_load.h"
 #include "sync/whitelist_document.h"
 #include "sync/whitelist_load.h"
@@ -24,10 +23,8 @@ int whitelist_load(const char *path, const cdn_state *state) {
 }
 
 int whitelist_set_needs_refill(const char *path) {
-  if (path == nullptr) return 0;
-  json_doc doc = json_file_parse(path);
-  json_object *data = doc ? json_object_object_get(doc.get(), "data") : nullptr;
-  json_object *config = data != nullptr ? json_object_object_get(data, "config") : nullptr;
-  json_object *hosts = config != nullptr ? json_object_object_get(config, "host") : nullptr;
+  json_doc doc;
+  json_object *hosts = nullptr;
+  if (path == nullptr || whitelist_document_peek(path, &doc, &hosts) != 0) return 0;
   return nft_whitelist_needs_refill(hosts);
 }

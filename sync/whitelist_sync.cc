@@ -114,9 +114,15 @@ int whitelist_fetch(cdn_state *state) {
   syslog(LOG_WARNING, "t1:%s\nt2:%s\n", state->timestamp, stamp);
 
   if (strcmp(state->timestamp, stamp) == 0) {
-    syslog(LOG_WARNING, "config not change\n");
-    puts("tmestamp equal config not change");
-    return 0;
+    // An unchanged list on a set that was made afresh since (a reboot, a
+    // firewall restart) is loaded again, or the set stays empty until the
+    // service publishes a new list.
+    if (whitelist_set_needs_refill(WHITELIST_FILE) != 1) {
+      syslog(LOG_WARNING, "config not change\n");
+      puts("tmestamp equal config not change");
+      return 0;
+    }
+    syslog(LOG_WARNING, "config not change, but the set lacks the list: load again.\n");
   }
   // A failed load keeps the stored stamp, so the next run loads again.
   if (whitelist_load(WHITELIST_FILE, state) != 0) return 0;

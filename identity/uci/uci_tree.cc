@@ -6,15 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "lib/text.h"
 #include "uci_store.h"
 
 namespace uci_store {
 
 namespace {
-
-bool is_alnum(unsigned char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
 
 // A zero-filled block of record_size bytes followed by the texts first and
 // second (second may be null), each with its NUL; *first_out and
@@ -111,14 +108,14 @@ void list_del(uci_list *item) {
 bool valid_package_name(const char *text) {
   if (*text == '\0') return false;
   for (const unsigned char *c = reinterpret_cast<const unsigned char *>(text); *c; ++c)
-    if (!is_alnum(*c) && *c != '_' && *c != '-') return false;
+    if (!ascii_alnum(*c) && *c != '_' && *c != '-') return false;
   return true;
 }
 
 bool valid_name(const char *text) {
   if (*text == '\0') return false;
   for (const unsigned char *c = reinterpret_cast<const unsigned char *>(text); *c; ++c)
-    if (!is_alnum(*c) && *c != '_') return false;
+    if (!ascii_alnum(*c) && *c != '_') return false;
   return true;
 }
 

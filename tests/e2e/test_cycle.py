@@ -95,6 +95,48 @@ class ChangedWhitelist(DaemonTestCase):
         self.assertIsNone(self.sb.read(WHITELIST_FILE))
 
 
+class SetMadeAfresh(DaemonTestCase):
+    """An unchanged list whose set was made afresh since it was loaded (a
+    reboot: /tmp emptied, the stamp kept on flash; a firewall restart) is
+    loaded again, in every load mode; the set's mode decides only how."""
+
+    REFILL = "config not change, but the set lacks the list: load again.\n"
+
+    def test_the_list_is_loaded_again(self):
+        hosts = ["1.2.3.4", "10.0.0.0/8"]
+        cases = [
+            ("reboot", "rm -rf /tmp/* && ipset destroy cdnwhite && ipset create cdnwhite hash:net"),
+            ("firewall restart", "ipset flush cdnwhite"),
+        ]
+        for number, (event, command) in enumerate(cases):
+            with self.subTest(event=event):
+                stamp = str(number + 5)
+                self.sb.agent(whitelist(stamp, hosts + ["example.com"]))
+                self.assertIn("config load success:\n", self.sb.run().texts(WARNING))
+                self.assertEqual(self.sb.sh(command).status, 0)
+                again = self.sb.run()
+                warnings = again.texts(WARNING)
+                self.assertEqual(warnings[warnings.index(f"t1:{stamp}\nt2:{stamp}\n") + 1],
+                                 self.REFILL)
+                self.assertNotIn("config not change\n", warnings)
+                self.assertIn("config load success:\n", warnings)
+                self.assertIn(store_line(stamp), again.stdout)
+                self.assertEqual(self.sb.members(), hosts)
+                # Filled again, it is unchanged once more.
+                self.assertIn("config not change\n", self.sb.run().texts(WARNING))
+
+    def test_nothing_to_load_or_no_set_keeps_the_unchanged_path(self):
+        self.store_stamp("3")
+        for hosts, commands in ((["example.com", ""], ""), (["1.2.3.4"], "ipset destroy cdnwhite")):
+            with self.subTest(hosts=hosts):
+                self.sb.sh(commands)
+                self.sb.agent(whitelist("3", hosts))
+                result = self.sb.run()
+                self.assertIn("config not change\n", result.texts(WARNING))
+                self.assertNotIn(self.REFILL, result.texts(WARNING))
+                self.assertEqual(self.sb.read(TIMESTAMP_FILE), b'{"updateTime":"3"}\n')
+
+
 class UnchangedOrDisabled(DaemonTestCase):
     def test_same_stamp_changes_nothing(self):
         self.store_stamp("2")
@@ -131,10 +173,11 @@ class UnchangedOrDisabled(DaemonTestCase):
         self.assertEqual(self.sb.members(), ["1.2.3.4"])
 
     def test_empty_stamp_without_stored_stamp_counts_as_unchanged(self):
+        self.sb.sh("ipset add cdnwhite 9.9.9.9")
         self.sb.agent(whitelist("", ["1.2.3.4"]))
         result = self.sb.run()
         self.assertIn("config not change\n", result.texts(WARNING))
-        self.assertEqual(self.sb.members(), [])
+        self.assertEqual(self.sb.members(), ["9.9.9.9"])
         self.assertIsNone(self.sb.read(TIMESTAMP_FILE))
 
     def test_long_stamps_are_cut_to_63_characters(self):

@@ -6,6 +6,8 @@ import os
 import time
 import unittest
 
+import test_cycle
+
 from daemon_case import (DaemonTestCase, INFO, TIMESTAMP_FILE, WARNING, WHITELIST_FILE,
                          request_line, store_line, whitelist)
 
@@ -175,6 +177,12 @@ class SwapLoad(DaemonTestCase):
                 self.assertUntouched(result, -8, "load host list incomplete, set untouched.\n",
                                      ["9.9.9.9"])
                 self.assertEqual(self.set_names(), ["cdnwhite"])
+
+
+@unittest.skipUnless(os.environ.get("QUORVEL_IPSET_LOAD") == "swap",
+                     "the daemon under test is not built with QUORVEL_IPSET_LOAD=swap")
+class SwapSetMadeAfresh(test_cycle.SetMadeAfresh):
+    """The same refill through the swap load."""
 
 
 if __name__ == "__main__":

@@ -69,3 +69,20 @@ TEST(IpsetNameSafe, OnlyPlainShortNames) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(IpsetEntryCount, ReadsTheCountOfThatSetOnly) {
+  size_t count = 99;
+  EXPECT_EQ(ipset_entry_count(LISTING, "cdnwhite", &count), 0);
+  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(ipset_entry_count("Name: cdnwhite\nNumber of entries: 0\n", "cdnwhite", &count), 0);
+  EXPECT_EQ(count, 0u);
+  for (const char *refused : {"Name: cdnwhite2\nNumber of entries: 0\n", "Name: cdnwhite\n",
+                              "Name: cdnwhite\nNumber of entries: -1\n",
+                              "Name: cdnwhite\nNumber of entries: 1x\n",
+                              "ipset v7.17: The set with the given name does not exist\n"})
+    EXPECT_EQ(ipset_entry_count(refused, "cdnwhite", &count), -1) << refused;
+}
+
+}  // namespace

@@ -67,7 +67,7 @@ std::string base64(const bytes &data) {
   return out;
 }
 
-const bytes kKey = from_hex("2b7e151628aed2a6abf7158809cf4f3c");
+const bytes KEY = from_hex("2b7e151628aed2a6abf7158809cf4f3c");
 
 class Payload : public ::testing::Test {
  protected:
@@ -180,7 +180,7 @@ TEST_F(Payload, AesMatchesPublishedCbcVector) {
   const bytes plain = from_hex(
       "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
       "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710");
-  len_buf key = view(kKey);
+  len_buf key = view(KEY);
   len_buf iv_pair = view(iv);
   len_buf in = view(cipher);
   len_buf out{};
@@ -205,8 +205,8 @@ TEST_F(Payload, AesIvAtAnyAddress) {
   memcpy(shifted.data() + 1, iv.data(), iv.size());
   shifted.back() = 0xBB;
   const bytes plain = pkcs7("odd alignment");
-  const bytes cipher = encrypt_cbc(kKey, iv, plain);
-  len_buf key = view(kKey);
+  const bytes cipher = encrypt_cbc(KEY, iv, plain);
+  len_buf key = view(KEY);
   len_buf iv_pair{5, reinterpret_cast<char *>(shifted.data() + 1)};
   len_buf in = view(cipher);
   len_buf out{};
@@ -216,8 +216,8 @@ TEST_F(Payload, AesIvAtAnyAddress) {
 }
 
 TEST_F(Payload, AesWithoutIvUsesZeroIv) {
-  const bytes cipher = encrypt_cbc(kKey, {}, pkcs7("zero iv: first block, second"));
-  len_buf key = view(kKey);
+  const bytes cipher = encrypt_cbc(KEY, {}, pkcs7("zero iv: first block, second"));
+  len_buf key = view(KEY);
   len_buf in = view(cipher);
   len_buf out{};
   ASSERT_EQ(aes_buf_decrypt(&out, &key, nullptr, &in), 0);
@@ -227,7 +227,7 @@ TEST_F(Payload, AesWithoutIvUsesZeroIv) {
   // block: nothing else is mixed in.
   mbedtls_aes_context aes;
   mbedtls_aes_init(&aes);
-  ASSERT_EQ(mbedtls_aes_setkey_dec(&aes, kKey.data(), 128), 0);
+  ASSERT_EQ(mbedtls_aes_setkey_dec(&aes, KEY.data(), 128), 0);
   unsigned char block[16];
   ASSERT_EQ(mbedtls_aes_crypt_ecb(&aes, MBEDTLS_AES_DECRYPT, cipher.data(), block), 0);
   mbedtls_aes_free(&aes);
@@ -236,7 +236,7 @@ TEST_F(Payload, AesWithoutIvUsesZeroIv) {
 }
 
 TEST_F(Payload, AesPaddingConsultsOnlyTheLastByte) {
-  len_buf key = view(kKey);
+  len_buf key = view(KEY);
   struct padding_case {
     unsigned char last;
     int32_t blocks;
@@ -254,7 +254,7 @@ TEST_F(Payload, AesPaddingConsultsOnlyTheLastByte) {
     bytes plain(static_cast<size_t>(c.blocks) * 16, 'p');
     plain.back() = c.last;
     plain[plain.size() - 2] = 'q';  // claimed bytes are neither checked nor cleared
-    const bytes cipher = encrypt_cbc(kKey, {}, plain);
+    const bytes cipher = encrypt_cbc(KEY, {}, plain);
     len_buf in = view(cipher);
     len_buf out{};
     const int result = aes_buf_decrypt(&out, &key, nullptr, &in);
@@ -272,7 +272,7 @@ TEST_F(Payload, AesPaddingConsultsOnlyTheLastByte) {
 }
 
 TEST_F(Payload, AesRefusesBadLengthsWithMessage) {
-  len_buf key = view(kKey);
+  len_buf key = view(KEY);
   const bytes twenty(20, 0x42);
   const bytes block(16, 0x42);
   len_buf wrong_size = view(twenty);
@@ -301,10 +301,10 @@ TEST_F(Payload, AesRefusesBadLengthsWithMessage) {
 }
 
 TEST_F(Payload, AesRefusesMissingKeyAndIvBytes) {
-  const bytes cipher = encrypt_cbc(kKey, {}, pkcs7("x"));
+  const bytes cipher = encrypt_cbc(KEY, {}, pkcs7("x"));
   len_buf in = view(cipher);
   len_buf no_key{16, nullptr};
-  len_buf key = view(kKey);
+  len_buf key = view(KEY);
   len_buf no_iv_bytes{16, nullptr};
   log_verbose = 1;
   len_buf out{};
@@ -324,7 +324,7 @@ TEST_F(Payload, AesWrongKeyStaysInBounds) {
   const bytes other_key = from_hex("000102030405060708090a0b0c0d0e0f");
   len_buf key = view(other_key);
   for (const char *text : {"a", "some longer payload text, three blocks long....."}) {
-    const bytes cipher = encrypt_cbc(kKey, {}, pkcs7(text));
+    const bytes cipher = encrypt_cbc(KEY, {}, pkcs7(text));
     len_buf in = view(cipher);
     len_buf out{};
     const int result = aes_buf_decrypt(&out, &key, nullptr, &in);
@@ -343,9 +343,9 @@ TEST_F(Payload, AesWrongKeyStaysInBounds) {
 
 TEST_F(Payload, DecryptsOneBlockPayload) {
   const bytes plain = {'h', 'e', 'l', 'l', 'o', 11, 11, 11, 11, 11, 11, 11, 11, 11, 11, 11};
-  const std::string text = base64(encrypt_cbc(kKey, {}, plain));
+  const std::string text = base64(encrypt_cbc(KEY, {}, plain));
   char *result = nullptr;
-  ASSERT_EQ(payload_decrypt(text.c_str(), kKey.data(), &result), 0);
+  ASSERT_EQ(payload_decrypt(text.c_str(), KEY.data(), &result), 0);
   ASSERT_NE(result, nullptr);
   EXPECT_EQ(std::string(result, 6), std::string("hello\0", 6));
   free(result);
@@ -355,9 +355,9 @@ TEST_F(Payload, DecryptsPayloadsOfManySizes) {
   for (size_t size : {0u, 1u, 15u, 16u, 17u, 100u, 4096u}) {
     std::string message(size, '\0');
     for (size_t i = 0; i < size; ++i) message[i] = static_cast<char>('a' + i % 26);
-    const std::string text = base64(encrypt_cbc(kKey, {}, pkcs7(message)));
+    const std::string text = base64(encrypt_cbc(KEY, {}, pkcs7(message)));
     char *result = nullptr;
-    ASSERT_EQ(payload_decrypt(text.c_str(), kKey.data(), &result), 0) << size;
+    ASSERT_EQ(payload_decrypt(text.c_str(), KEY.data(), &result), 0) << size;
     EXPECT_EQ(std::string(result), message);
     free(result);
   }
@@ -367,9 +367,9 @@ TEST_F(Payload, DecryptsPayloadsOfManySizes) {
 TEST_F(Payload, DecryptWithoutPaddingStillEndsInNul) {
   bytes plain(32, 'z');
   plain.back() = 0;
-  const std::string text = base64(encrypt_cbc(kKey, {}, plain));
+  const std::string text = base64(encrypt_cbc(KEY, {}, plain));
   char *result = nullptr;
-  ASSERT_EQ(payload_decrypt(text.c_str(), kKey.data(), &result), 0);
+  ASSERT_EQ(payload_decrypt(text.c_str(), KEY.data(), &result), 0);
   EXPECT_EQ(memcmp(result, plain.data(), 32), 0);
   EXPECT_EQ(result[32], '\0');
   free(result);
@@ -378,27 +378,27 @@ TEST_F(Payload, DecryptWithoutPaddingStillEndsInNul) {
 TEST_F(Payload, DecryptFailuresHandOutNothing) {
   char sentinel = 's';
   char *result = &sentinel;
-  const std::string good = base64(encrypt_cbc(kKey, {}, pkcs7("x")));
+  const std::string good = base64(encrypt_cbc(KEY, {}, pkcs7("x")));
   EXPECT_EQ(payload_decrypt(good.c_str(), nullptr, &result), -1);
-  EXPECT_EQ(payload_decrypt(nullptr, kKey.data(), &result), -1);
-  EXPECT_EQ(payload_decrypt(good.c_str(), kKey.data(), nullptr), -1);
-  EXPECT_EQ(payload_decrypt("not*base64", kKey.data(), &result), -1);
-  EXPECT_EQ(payload_decrypt("", kKey.data(), &result), -1);  // no cipher text at all
+  EXPECT_EQ(payload_decrypt(nullptr, KEY.data(), &result), -1);
+  EXPECT_EQ(payload_decrypt(good.c_str(), KEY.data(), nullptr), -1);
+  EXPECT_EQ(payload_decrypt("not*base64", KEY.data(), &result), -1);
+  EXPECT_EQ(payload_decrypt("", KEY.data(), &result), -1);  // no cipher text at all
   // Twenty bytes: not whole blocks.
   const std::string twenty = base64(bytes(20, 1));
   log_verbose = 1;
-  EXPECT_EQ(payload_decrypt(twenty.c_str(), kKey.data(), &result), -1);
+  EXPECT_EQ(payload_decrypt(twenty.c_str(), KEY.data(), &result), -1);
   EXPECT_EQ(log_capture_count(LOG_INFO, "Unable to do AES decryption, error=-34"), 1)
       << log_capture_dump();
   EXPECT_EQ(result, &sentinel);
 }
 
 TEST_F(Payload, DecryptEveryPrefixIsHandled) {
-  const std::string valid = base64(encrypt_cbc(kKey, {}, pkcs7("prefix loop, two blocks")));
+  const std::string valid = base64(encrypt_cbc(KEY, {}, pkcs7("prefix loop, two blocks")));
   for (size_t n = 0; n <= valid.size(); ++n) {
     char *text = strdup(valid.substr(0, n).c_str());
     char *result = nullptr;
-    const int status = payload_decrypt(text, kKey.data(), &result);
+    const int status = payload_decrypt(text, KEY.data(), &result);
     if (status == 0) {
       ASSERT_NE(result, nullptr);
       free(result);

@@ -43,8 +43,8 @@ std::string decoded(const std::string &text) {
   return result;
 }
 
-const char kSample[] = "!@#$%^&*()_++|}{\":?><[]';.,/`-=qwertyuiopasdfghjklzxcvbnm";
-const char kSampleEncoded[] =
+const char SAMPLE[] = "!@#$%^&*()_++|}{\":?><[]';.,/`-=qwertyuiopasdfghjklzxcvbnm";
+const char SAMPLE_ENCODED[] =
     "%21%40%23%24%25%5E%26%2A%28%29_%2B%2B%7C%7D%7B%22%3A%3F%3E%3C%5B%5D%27%3B.%2C%2F%60-%3D"
     "qwertyuiopasdfghjklzxcvbnm";
 
@@ -60,8 +60,8 @@ TEST(UrlEncode, ByteClasses) {
   EXPECT_EQ(encoded("*+%"), "%2A%2B%25");
   EXPECT_EQ(encoded("@[`{/:"), "%40%5B%60%7B%2F%3A");
   EXPECT_EQ(encoded("\n\x7F\x80"), "%0A%7F%80");
-  EXPECT_EQ(encoded(kSample), kSampleEncoded);
-  EXPECT_EQ(std::string(kSampleEncoded).size(), 113u);
+  EXPECT_EQ(encoded(SAMPLE), SAMPLE_ENCODED);
+  EXPECT_EQ(std::string(SAMPLE_ENCODED).size(), 113u);
 }
 
 TEST(UrlEncode, EveryByteValueRoundTrips) {
@@ -197,7 +197,7 @@ TEST(UrlCodecSelftest, ProgramPrintsFourLinesAndExitsZero) {
   const int status = pclose(pipe);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(output, std::string("ori:") + kSample + "\nenc:" + kSampleEncoded + "\ndec:" + kSample +
+  EXPECT_EQ(output, std::string("ori:") + SAMPLE + "\nenc:" + SAMPLE_ENCODED + "\ndec:" + SAMPLE +
                         "\ndec equal ori\n");
 }
 

@@ -21,6 +21,7 @@ step() { printf '\n== %s\n' "$*"; }
 
 step "shellcheck"
 shellcheck openwrt/quorvel/test.sh openwrt/quorvel/files/quorvel-schedule tests/package_check.sh
+shellcheck -s sh openwrt/quorvel/files/quorvel-nft.uci-defaults
 shellcheck -s sh openwrt/quorvel/files/quorvel.init
 
 # build_and_stage NAME CMAKE_OPTION...: builds into $out/NAME and installs

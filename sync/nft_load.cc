@@ -27,25 +27,37 @@ constexpr char SCRATCH_PREFIX[] = "quorvel-nft";
 constexpr char INPUT_NAME[] = "nft_input";
 constexpr char PROBE_NAME[] = "nft_probe";
 constexpr size_t ARGUMENTS_SIZE = 320;
-constexpr size_t LISTING_MAX = 4096;
+// nft reading its commands from standard input: one transaction.
+constexpr const char *READ_INPUT[] = {"-f", "-", nullptr};
+// The terse listing of a table's sets: room for hundreds of sets.
+constexpr size_t LISTING_MAX = 64 * 1024;
 // Large writes: 100,000 addresses are about two megabytes of input.
 constexpr size_t INPUT_BUFFER_SIZE = 64 * 1024;
 
-// Reads the header of family/table/set. 0, or -1 with the reason in message.
-int set_header_read(const scratch_dir &dir, const nft_config &config, const char *set,
-                    nft_set_header *header, char (&message)[NFT_MESSAGE_SIZE]) {
-  char arguments[ARGUMENTS_SIZE];
-  snprintf(arguments, sizeof arguments, "-t list set %s %s %s", config.family, config.table, set);
-  if (nft_run(dir, arguments, true, message) != 0) return -1;
+// The terse listing of the table's sets into listing (LISTING_MAX
+// bytes). 0, or -1 with nft's message.
+int sets_listing_read(const scratch_dir &dir, const nft_config &config, char *listing,
+                      char (&message)[NFT_MESSAGE_SIZE]) {
   char output[256];
-  char listing[LISTING_MAX];
+  const char *args[] = {"-t", "list", "sets", "table", config.family, config.table, nullptr};
+  if (nft_run(dir, args, nullptr, true, message) != 0) return -1;
+  listing[0] = '\0';
   if (dir.file(NFT_OUTPUT_NAME, output, sizeof output) == 0)
-    (void)file_head(output, listing, sizeof listing);
-  if (nft_set_header_parse(listing, set, header) != 0) {
-    snprintf(message, sizeof message, "%s", "not a set of addresses");
-    return -1;
-  }
+    (void)file_head(output, listing, LISTING_MAX);
   return 0;
+}
+
+// The header of set from listing, of the family wanted. 0, or -1 with the
+// reason in message.
+int set_header_find(const char *listing, const char *set, int family, nft_set_header *header,
+                    char (&message)[NFT_MESSAGE_SIZE]) {
+  int found = nft_set_header_parse(listing, set, header);
+  if (found == 0 && header->family == family) return 0;
+  snprintf(message, sizeof message, "%s",
+           found == NFT_SET_MISSING ? "no such set"
+           : family == ADDR_V4      ? "not a set of type ipv4_addr"
+                                    : "not a set of type ipv6_addr");
+  return -1;
 }
 
 // The load's view of the list: IPv4 ranges from the front of one array,
@@ -86,9 +98,9 @@ size_t ranges_settle(addr_range *ranges, size_t count, bool interval) {
   return interval ? addr_ranges_merge(ranges, count) : addr_ranges_unique(ranges, count);
 }
 
-int input_write(const scratch_dir &dir, const nft_fill *fills, size_t count, char *path,
-                size_t path_size) {
-  if (dir.file(INPUT_NAME, path, path_size) != 0) {
+int input_write(const scratch_dir &dir, const nft_fill *fills, size_t count) {
+  char path[256];
+  if (dir.file(INPUT_NAME, path, sizeof path) != 0) {
     errno = ENAMETOOLONG;
     return -1;
   }
@@ -123,22 +135,26 @@ int nft_whitelist_load(json_object *hosts) {
     return WHITELIST_LOAD_NFT_INPUT;
   }
   char message[NFT_MESSAGE_SIZE];
+  heap_ptr<char> listing(static_cast<char *>(malloc(LISTING_MAX)));
   nft_set_header header4;
   nft_set_header header6;
-  if (set_header_read(dir, config, config.set, &header4, message) != 0 ||
-      (header4.family != ADDR_V4 && snprintf(message, sizeof message, "not ipv4_addr") > 0)) {
+  if (!listing) {
+    syslog(LOG_WARNING, "load nft input fail: %s\n", strerror(ENOMEM));
+    return WHITELIST_LOAD_NFT_INPUT;
+  }
+  if (sets_listing_read(dir, config, listing.get(), message) != 0 ||
+      set_header_find(listing.get(), config.set, ADDR_V4, &header4, message) != 0) {
     syslog(LOG_WARNING, "load set %s %s %s unreadable: %s\n", config.family, config.table,
            config.set, message);
     return WHITELIST_LOAD_NFT_SET;
   }
   bool with_v6 = config.set6[0] != '\0';
-  if (with_v6 &&
-      (set_header_read(dir, config, config.set6, &header6, message) != 0 ||
-       (header6.family != ADDR_V6 && snprintf(message, sizeof message, "not ipv6_addr") > 0))) {
+  if (with_v6 && set_header_find(listing.get(), config.set6, ADDR_V6, &header6, message) != 0) {
     syslog(LOG_WARNING, "load set %s %s %s unreadable, IPv6 addresses left out: %s\n",
            config.family, config.table, config.set6, message);
     with_v6 = false;
   }
+  listing.reset();
 
   size_t capacity =
       json_object_is_type(hosts, json_type_array) ? json_object_array_length(hosts) : 0;
@@ -171,14 +187,11 @@ int nft_whitelist_load(json_object *hosts) {
     }
   }
 
-  char input[256];
-  if (input_write(dir, fills, fill_count, input, sizeof input) != 0) {
+  if (input_write(dir, fills, fill_count) != 0) {
     syslog(LOG_WARNING, "load nft input fail: %s\n", strerror(errno));
     return WHITELIST_LOAD_NFT_INPUT;
   }
-  char arguments[ARGUMENTS_SIZE];
-  snprintf(arguments, sizeof arguments, "-f - < %s", input);
-  if (nft_run(dir, arguments, true, message) != 0) {
+  if (nft_run(dir, READ_INPUT, INPUT_NAME, true, message) != 0) {
     syslog(LOG_WARNING, "load nft fail: %s\n", message);
     return WHITELIST_LOAD_NFT_REFUSED;
   }
@@ -229,10 +242,8 @@ int set_lacks(const scratch_dir &dir, const nft_config &config, const char *set,
     return 0;
   (void)unlink(input);
   if (nft_file_write(dir, PROBE_NAME, line) != 0) return 0;
-  char arguments[ARGUMENTS_SIZE];
   char message[NFT_MESSAGE_SIZE];
-  snprintf(arguments, sizeof arguments, "-f - < %s", input);
-  if (nft_run(dir, arguments, false, message) == 0) return 0;
+  if (nft_run(dir, READ_INPUT, PROBE_NAME, false, message) == 0) return 0;
   // The set itself missing reads "Error: No such file or directory"; only
   // the kernel's answer to the lookup of the element is this.
   return strstr(message, "Could not process rule: No such file or directory") != nullptr ? 1 : 0;

@@ -45,26 +45,34 @@ int number_parse(std::string_view digits, uint32_t *out) {
 }  // namespace
 
 int nft_set_header_parse(std::string_view listing, std::string_view set, nft_set_header *out) {
-  if (out == nullptr || set.empty()) return -1;
+  if (out == nullptr || set.empty()) return NFT_SET_MISSING;
   nft_set_header header{0, false, 0};
-  bool named = false;
+  bool found = false;
+  bool inside = false;  // within the block of the set named set
+  bool usable = true;
   while (!listing.empty()) {
     size_t end = listing.find('\n');
     std::string_view line = trimmed(view_part(listing, 0, end));
     listing.remove_prefix(end == std::string_view::npos ? listing.size() : end + 1);
     std::string_view value;
-    if (!(value = after(line, "set")).empty()) {
-      named = value.size() == set.size() + 2 && view_part(value, 0, set.size()) == set &&
-              view_part(value, set.size()) == " {";
+    if (!(value = after(line, "set")).empty() || !(value = after(line, "map")).empty()) {
+      inside = line[0] == 's' && value.size() == set.size() + 2 &&
+               view_part(value, 0, set.size()) == set && view_part(value, set.size()) == " {";
+      found = found || inside;
+    } else if (line == "}") {
+      inside = false;
+    } else if (!inside) {
+      continue;
     } else if (!(value = after(line, "type")).empty()) {
       header.family = value == "ipv4_addr" ? ADDR_V4 : value == "ipv6_addr" ? ADDR_V6 : -1;
     } else if (!(value = after(line, "flags")).empty()) {
       header.interval = has_word(value, "interval");
     } else if (!(value = after(line, "size")).empty()) {
-      if (number_parse(value, &header.size) != 0) return -1;
+      usable = usable && number_parse(value, &header.size) == 0;
     }
   }
-  if (!named || header.family <= 0) return -1;
+  if (!found) return NFT_SET_MISSING;
+  if (!usable || header.family <= 0) return NFT_SET_UNUSABLE;
   *out = header;
   return 0;
 }

@@ -1,5 +1,7 @@
-// What "nft -t list set <family> <table> <set>" tells about a set: the
-// terse listing names its type, flags and size and holds no elements.
+// What "nft -t list sets table <family> <table>" tells about the table's
+// sets: the terse listing names each one's type, flags and size and holds
+// no elements (nft fetches none for it, so it stays fast however large the
+// sets are).
 #pragma once
 
 #include <cstdint>
@@ -11,8 +13,11 @@ struct nft_set_header {
   uint32_t size;  // "size N": at most N elements; 0 when the set has none
 };
 
-// Reads the listing of the set named set. 0 with *out filled; -1 when the
-// listing is of another set, names no type or another type than an
-// address of either family, or a size that is not a plain number.
+enum nft_set_header_status { NFT_SET_MISSING = -1, NFT_SET_UNUSABLE = -2 };
+
+// Reads the block of the set named set from the listing. 0 with *out
+// filled; NFT_SET_MISSING when the listing holds no such set;
+// NFT_SET_UNUSABLE when its type is none or another than an address of
+// either family, or its size no plain number.
 [[nodiscard]] int nft_set_header_parse(std::string_view listing, std::string_view set,
                                        nft_set_header *out);

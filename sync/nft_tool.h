@@ -1,6 +1,6 @@
 // Running the nft command for a load: its output goes to a file in the
 // load's private folder, and only fixed words and checked names stand in
-// its command line, never an address (those go in input files).
+// its arguments, never an address (those go in input files).
 #pragma once
 
 #include <cstddef>
@@ -12,13 +12,16 @@ inline constexpr size_t NFT_MESSAGE_SIZE = 160;
 // The file in the folder that holds what nft printed.
 inline constexpr char NFT_OUTPUT_NAME[] = "nft_output";
 
-// Runs "nft <arguments> > <folder>/nft_output 2>&1" through the shell,
-// printing the command line first when print is set. nft fails now and
+// Runs nft (found on PATH) with the words of args (null-terminated, after
+// "nft"), its standard input the folder's file input (none: /dev/null),
+// its output and errors into <folder>/nft_output. Spawned directly, no
+// shell in between; with print set, the equivalent command line is printed
+// first ("cmd:  nft <args> [< <input>] > <output> 2>&1"). nft fails now and
 // then with "Interrupted system call" while another transaction runs: the
 // run is then repeated, a few times at most. 0 when nft exited with status
 // 0; -1 otherwise, with the first line of its message in message.
-[[nodiscard]] int nft_run(const scratch_dir &dir, const char *arguments, bool print,
-                          char (&message)[NFT_MESSAGE_SIZE]);
+[[nodiscard]] int nft_run(const scratch_dir &dir, const char *const *args, const char *input,
+                          bool print, char (&message)[NFT_MESSAGE_SIZE]);
 
 // Writes text into the file name of the folder (a new file, never one that
 // stood there). 0, or -1 with errno set.

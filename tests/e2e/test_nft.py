@@ -34,7 +34,8 @@ def v4_hosts(count, second=10):
 
 
 NO_SUCH = "Error: No such file or directory"
-CMD = re.compile(r"cmd:  nft (.*) > /tmp/quorvel-nft\.\w{6}/nft_output 2>&1\n")
+NO_SET = "no such set"
+CMD = re.compile(r"cmd:  nft (-t list sets table [a-z0-9]+ \w+|-f - < /tmp/quorvel-nft\.\w{6}/nft_input) > /tmp/quorvel-nft\.\w{6}/nft_output 2>&1\n")
 
 # name: (sets, old elements (v4, v6), hosts, UCI section or None,
 #        lines expected among the warnings, elements after (v4, v6), stamp stored)
@@ -75,7 +76,7 @@ CASES = {
         (["1.2.3.4", "1.2.3.5"], ["2001:db8::1"]), True),
     "IPv6 without its set": (
         fw4(v6=None), ([], None), ["1.2.3.4", "2001:db8::1"],
-        None, [f"load set inet fw4 cdnwhite6 unreadable, IPv6 addresses left out: {NO_SUCH}\n",
+        None, [f"load set inet fw4 cdnwhite6 unreadable, IPv6 addresses left out: {NO_SET}\n",
                "ip invalid 2001:db8::1\n", "nft load cdnwhite: 1 elements\n"],
         (["1.2.3.4"], None), True),
     "IPv6 switched off in UCI": (
@@ -168,11 +169,14 @@ class NftLoad(DaemonTestCase):
                     self.assertEqual(self.elements("cdnwhite6"), after[1])
                 self.assertEqual(self.sb.read(TIMESTAMP_FILE),
                                  b'{"updateTime":"2"}\n' if stored else b'{"updateTime":"1"}\n')
-                # Every nft command line holds fixed words and names only.
-                for line in result.stdout.splitlines(keepends=True):
-                    if line.startswith("cmd:  nft"):
-                        self.assertRegex(line, CMD)
-                        self.assertNotRegex(line, r"\d+\.\d+\.\d+\.\d+|::")
+                # The listing and the load; each command line holds fixed
+                # words and names only.
+                commands = [line for line in result.stdout.splitlines(keepends=True)
+                            if line.startswith("cmd:  nft")]
+                self.assertEqual(len(commands) == 2, stored, commands)
+                for line in commands:
+                    self.assertRegex(line, CMD)
+                    self.assertNotRegex(line, r"\d+\.\d+\.\d+\.\d+|::")
                 self.assertEqual(self.sb.sh("ls /tmp | grep quorvel-nft").stdout, "")
                 self.assertIsNone(self.sb.mode(WHITELIST_FILE))
 
@@ -190,7 +194,7 @@ class NftLoad(DaemonTestCase):
         self.store_stamp("1")
         self.sb.agent(whitelist("2", ["1.2.3.4"]))
         result = self.sb.run()
-        self.assertIn(f"load set inet fw4 cdnwhite unreadable: {NO_SUCH}\n",
+        self.assertIn(f"load set inet fw4 cdnwhite unreadable: {NO_SET}\n",
                       result.texts(WARNING))
         self.assertEqual(self.sb.read(TIMESTAMP_FILE), b'{"updateTime":"1"}\n')
         self.nft(fw4().replace("add table inet fw4\n", ""))

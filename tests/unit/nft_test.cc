@@ -92,37 +92,40 @@ TEST(NftRanges, MergesOverlappingAndAdjacentIntoPrefixesOrRanges) {
   EXPECT_EQ(settled({"1.1.1.2", "1.1.1.1", "1.1.1.2"}, false), (list{"1.1.1.1", "1.1.1.2"}));
 }
 
-TEST(NftSetHeader, ReadsTypeFlagsAndSize) {
+TEST(NftSetHeader, ReadsTheNamedSetsTypeFlagsAndSize) {
   struct expected {
-    const char *listing;
+    const char *sets;  // the set blocks of "table inet fw4 { ... }"
     int result, family;
     bool interval;
     unsigned size;
   };
   const expected cases[] = {
-      {"table inet fw4 {\n\tset cdnwhite {\n\t\ttype ipv4_addr\n\t\tsize 65535\n"
-       "\t\tflags interval\n\t\tauto-merge\n\t}\n}\n",
+      {"\tset cdnwhite6 {\n\t\ttype ipv6_addr\n\t\tsize 9\n\t}\n"
+       "\tset cdnwhite {\n\t\ttype ipv4_addr\n\t\tsize 65535\n\t\tflags interval\n"
+       "\t\tauto-merge\n\t}\n",
        0, ADDR_V4, true, 65535},
-      {"table inet fw4 {\n\tset cdnwhite {\n\t\ttype ipv6_addr\n\t}\n}\n", 0, ADDR_V6, false, 0},
-      {"table inet fw4 {\n\tset cdnwhite {\n\t\ttype ipv4_addr\n\t\tflags constant,interval\n", 0,
-       ADDR_V4, true, 0},
-      {"table inet fw4 {\n\tset cdnwhite {\n\t\ttype ipv4_addr\n\t\tflags timeout\n", 0, ADDR_V4,
+      {"\tset cdnwhite {\n\t\ttype ipv6_addr\n\t}\n\tset other {\n\t\tsize 5\n\t\t"
+       "flags interval\n\t}\n",
+       0, ADDR_V6, false, 0},
+      {"\tset cdnwhite {\n\t\ttype ipv4_addr\n\t\tflags constant,interval\n\t}\n", 0, ADDR_V4, true,
+       0},
+      {"\tset cdnwhite {\n\t\ttype ipv4_addr\n\t\tflags timeout\n\t}\n", 0, ADDR_V4, false, 0},
+      {"", NFT_SET_MISSING, 0, false, 0},
+      {"\tset cdnwhite6 {\n\t\ttype ipv4_addr\n\t}\n", NFT_SET_MISSING, 0, false, 0},
+      {"\tmap cdnwhite {\n\t\ttype ipv4_addr : verdict\n\t}\n", NFT_SET_MISSING, 0, false, 0},
+      {"\tset cdnwhite {\n\t\ttype ether_addr\n\t}\n", NFT_SET_UNUSABLE, 0, false, 0},
+      {"\tset cdnwhite {\n\t\ttypeof ip daddr\n\t}\n", NFT_SET_UNUSABLE, 0, false, 0},
+      {"\tset cdnwhite {\n\t\ttype ipv4_addr\n\t\tsize 99999999999\n\t}\n", NFT_SET_UNUSABLE, 0,
        false, 0},
-      {"table inet fw4 {\n\tset cdnwhite6 {\n\t\ttype ipv4_addr\n", -1, 0, false, 0},
-      {"table inet fw4 {\n\tmap cdnwhite {\n\t\ttype ipv4_addr : verdict\n", -1, 0, false, 0},
-      {"table inet fw4 {\n\tset cdnwhite {\n\t\ttype ether_addr\n", -1, 0, false, 0},
-      {"table inet fw4 {\n\tset cdnwhite {\n\t\ttypeof ip daddr\n", -1, 0, false, 0},
-      {"table inet fw4 {\n\tset cdnwhite {\n\t\ttype ipv4_addr\n\t\tsize 99999999999\n", -1, 0,
-       false, 0},
-      {"Error: No such file or directory\n", -1, 0, false, 0},
   };
   for (const expected &c : cases) {
+    std::string listing = std::string("table inet fw4 {\n") + c.sets + "}\n";
     nft_set_header header{-7, false, 7};
-    ASSERT_EQ(nft_set_header_parse(c.listing, "cdnwhite", &header), c.result) << c.listing;
+    ASSERT_EQ(nft_set_header_parse(listing, "cdnwhite", &header), c.result) << listing;
     if (c.result != 0) continue;
-    EXPECT_EQ(header.family, c.family) << c.listing;
-    EXPECT_EQ(header.interval, c.interval) << c.listing;
-    EXPECT_EQ(header.size, c.size) << c.listing;
+    EXPECT_EQ(header.family, c.family) << listing;
+    EXPECT_EQ(header.interval, c.interval) << listing;
+    EXPECT_EQ(header.size, c.size) << listing;
   }
 }
 

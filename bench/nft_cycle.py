@@ -1,0 +1,118 @@
+#!/usr/bin/env python3
+"""One cycle of the daemon built with the nftables load, against the floor:
+a bare `nft -f` of the same input (the flush of both sets and the add of
+every element, as the daemon writes it) run from `sh -c`, in the same
+sandbox, into firewall4's sets (`table inet fw4`, interval sets with
+auto-merge). The cycle's other fixed commands (the agent's command line and
+the stamp's `echo`) are timed there too, so that the goal reads:
+nft cycle <= 1.2 x floor + agent + echo. A cycle that finds the list
+unchanged (it only probes the filled set) is timed as well.
+
+Peak RSS: the daemon's own process, against json-c parsing the same answer
+alone (bench/json_parse_peak); nft's own peak beside them.
+
+    bench/nft_cycle.py BUILD NFT_BUILD [REPETITIONS [SIZES]]   (as root)
+
+BUILD holds bench/json_parse_peak (the default build), NFT_BUILD the daemon
+built with -DQUORVEL_IPSET_LOAD=nft. SIZES: comma-separated host counts
+(10000,100000 unless given).
+"""
+
+import json
+import os
+import statistics
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
+nft_build = os.path.abspath(sys.argv[2] if len(sys.argv) > 2 else "build-nft")
+repetitions = int(sys.argv[3]) if len(sys.argv) > 3 else 3
+os.environ.setdefault("QUORVEL_SANDBOX_DIR", os.path.join(nft_build, "sandboxes"))
+sys.path.insert(0, HERE)
+
+from daemon_cycle import measure  # noqa: E402
+from sandbox import Sandbox, whitelist  # noqa: E402
+
+NFT_BIN = os.path.join(nft_build, "daemon", "quorvel")
+JSON_PEAK = os.path.join(build, "bench", "json_parse_peak")
+SIZES = [int(n) for n in (sys.argv[4] if len(sys.argv) > 4 else "10000,100000").split(",")]
+AGENT = ("zentix --method rule_fetch --params /utils/get_ks_cdn_wl "
+         "'{\"updateTime\":\"%s\",}' > /etc/.quorvel/cdn_whitelist")
+ECHO = "echo '{\"updateTime\":\"%s\"}' > /etc/.quorvel/cdn_white_timestamp"
+FW4 = ("add table inet fw4\n"
+       "add set inet fw4 cdnwhite { type ipv4_addr; flags interval; auto-merge; }\n"
+       "add set inet fw4 cdnwhite6 { type ipv6_addr; flags interval; auto-merge; }\n")
+
+
+def hosts(count):
+    """Every other address: nothing merges, each host is an element."""
+    return [f"10.{2 * i // 65536 % 256}.{2 * i // 256 % 256}.{2 * i % 256}" for i in range(count)]
+
+
+def floor_input(addresses, per_line=100):
+    lines = ["flush set inet fw4 cdnwhite\n", "flush set inet fw4 cdnwhite6\n"]
+    for at in range(0, len(addresses), per_line):
+        lines.append("add element inet fw4 cdnwhite { %s }\n" % ", ".join(addresses[at:at + per_line]))
+    return "".join(lines)
+
+
+def elements(sb):
+    result = sb.sh("nft list set inet fw4 cdnwhite | tr ',' '\\n' | grep -c '10\\.'")
+    return int(result.stdout.strip() or 0)
+
+
+def main():
+    rows = []
+    with Sandbox(sets=()) as sb:
+        sb.write("/tmp/fw4.nft", FW4)
+        sb.sh("nft -f /tmp/fw4.nft")
+        sb.agent(whitelist("warm-up", ["1.2.3.4"]))
+        sb.run([NFT_BIN])  # makes /etc/.quorvel
+        for count in SIZES:
+            addresses = hosts(count)
+            answer = os.path.join(sb.state, f"answer-{count}.json")
+            floor = os.path.join(sb.state, f"floor-{count}.nft")
+            with open(floor, "w") as f:
+                f.write(floor_input(addresses))
+            times = {"nft build": [], "floor": [], "agent": [], "echo": [], "unchanged": []}
+            rss = {"daemon": [], "json-c": [], "nft": []}
+            for number in range(repetitions):
+                stamp = f"{count}-{number}"
+                sides = ["floor", "nft build"] if number % 2 else ["nft build", "floor"]
+                for side in sides:
+                    if side == "floor":
+                        report = measure(sb, ["nft", "-f", floor])
+                        rss["nft"].append(report["peak_rss_kib"])
+                    else:
+                        sb.agent(whitelist(stamp, addresses))
+                        report = measure(sb, [NFT_BIN])
+                        rss["daemon"].append(report["peak_rss_kib"])
+                    times[side].append(report["wall_s"])
+                    assert elements(sb) == count, (side, elements(sb))
+                # The same stamp again: the cycle only probes the filled set.
+                sb.agent(whitelist(stamp, addresses))
+                times["unchanged"].append(measure(sb, [NFT_BIN])["wall_s"])
+                sb.agent(whitelist(stamp, addresses))
+                with open(answer, "w") as f:
+                    f.write(json.dumps(whitelist(stamp, addresses)))
+                rss["json-c"].append(measure(sb, [JSON_PEAK, answer])["peak_rss_kib"])
+                times["agent"].append(measure(sb, ["sh", "-c", AGENT % stamp])["wall_s"])
+                times["echo"].append(measure(sb, ["sh", "-c", ECHO % stamp])["wall_s"])
+            m = {side: statistics.median(values) for side, values in times.items()}
+            goal = 1.2 * m["floor"] + m["agent"] + m["echo"]
+            rows.append((count, m, goal, {k: max(v) for k, v in rss.items()}))
+    print("| hosts | nft build cycle | floor: bare nft -f | agent + echo "
+          "| goal: 1.2 x floor + agent + echo | unchanged list | daemon peak RSS | json-c alone "
+          "| ratio | nft peak RSS |")
+    print("|---|---|---|---|---|---|---|---|---|---|")
+    for count, m, goal, peak in rows:
+        print(f"| {count:,} | {m['nft build']:.3f} s | {m['floor']:.3f} s "
+              f"| {m['agent']:.3f} + {m['echo']:.3f} s | {goal:.3f} s "
+              f"({'met' if m['nft build'] <= goal else 'missed'}) | {m['unchanged']:.3f} s "
+              f"| {peak['daemon']:,} KiB "
+              f"| {peak['json-c']:,} KiB | {peak['daemon'] / peak['json-c']:.2f}x "
+              f"| {peak['nft']:,} KiB |")
+
+
+if __name__ == "__main__":
+    main()

@@ -24,21 +24,19 @@ import statistics
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
-nft_build = os.path.abspath(sys.argv[2] if len(sys.argv) > 2 else "build-nft")
-repetitions = int(sys.argv[3]) if len(sys.argv) > 3 else 3
-os.environ.setdefault("QUORVEL_SANDBOX_DIR", os.path.join(nft_build, "sandboxes"))
+ARGS = dict(zip(["build", "nft_build", "repetitions", "sizes"], sys.argv[1:]))
+BUILD = os.path.abspath(ARGS.get("build", "build"))
+NFT_BUILD = os.path.abspath(ARGS.get("nft_build", "build-nft"))
+REPETITIONS = int(ARGS.get("repetitions", 3))
+SIZES = [int(n) for n in ARGS.get("sizes", "10000,100000").split(",")]
+NFT_BIN = os.path.join(NFT_BUILD, "daemon", "quorvel")
+JSON_PEAK = os.path.join(BUILD, "bench", "json_parse_peak")
+os.environ.setdefault("QUORVEL_SANDBOX_DIR", os.path.join(NFT_BUILD, "sandboxes"))
 sys.path.insert(0, HERE)
 
-from daemon_cycle import measure  # noqa: E402
+from daemon_cycle import AGENT, ECHO, measure  # noqa: E402
 from sandbox import Sandbox, whitelist  # noqa: E402
 
-NFT_BIN = os.path.join(nft_build, "daemon", "quorvel")
-JSON_PEAK = os.path.join(build, "bench", "json_parse_peak")
-SIZES = [int(n) for n in (sys.argv[4] if len(sys.argv) > 4 else "10000,100000").split(",")]
-AGENT = ("zentix --method rule_fetch --params /utils/get_ks_cdn_wl "
-         "'{\"updateTime\":\"%s\",}' > /etc/.quorvel/cdn_whitelist")
-ECHO = "echo '{\"updateTime\":\"%s\"}' > /etc/.quorvel/cdn_white_timestamp"
 FW4 = ("add table inet fw4\n"
        "add set inet fw4 cdnwhite { type ipv4_addr; flags interval; auto-merge; }\n"
        "add set inet fw4 cdnwhite6 { type ipv6_addr; flags interval; auto-merge; }\n")
@@ -76,7 +74,7 @@ def main():
                 f.write(floor_input(addresses))
             times = {"nft build": [], "floor": [], "agent": [], "echo": [], "unchanged": []}
             rss = {"daemon": [], "json-c": [], "nft": []}
-            for number in range(repetitions):
+            for number in range(REPETITIONS):
                 stamp = f"{count}-{number}"
                 sides = ["floor", "nft build"] if number % 2 else ["nft build", "floor"]
                 for side in sides:
@@ -95,7 +93,7 @@ def main():
                 sb.agent(whitelist(stamp, addresses))
                 with open(answer, "w") as f:
                     f.write(json.dumps(whitelist(stamp, addresses)))
-                rss["json-c"].append(measure(sb, [JSON_PEAK, answer])["peak_rss_kib"])
+                rss["json-c"].append(int(sb.sh(f"{JSON_PEAK} {answer}").stdout))
                 times["agent"].append(measure(sb, ["sh", "-c", AGENT % stamp])["wall_s"])
                 times["echo"].append(measure(sb, ["sh", "-c", ECHO % stamp])["wall_s"])
             m = {side: statistics.median(values) for side, values in times.items()}

@@ -35,6 +35,20 @@ class DaemonTestCase(unittest.TestCase):
         self.sb.sh("mkdir -p /etc/.quorvel")
         self.sb.write(TIMESTAMP_FILE, f'{{"updateTime":"{stamp}"}}\n')
 
+    def reader_start(self, command):
+        """Starts a shell inside that runs command over and over until
+        reader_stop(); returns once the loop runs."""
+        pid = self.sb.start(["/bin/sh", "-c", "rm -f /tmp/stop; touch /tmp/polling; "
+                             f"while [ ! -e /tmp/stop ]; do {command}; done"])
+        deadline = time.monotonic() + 30
+        while self.sb.mode("/tmp/polling") is None and time.monotonic() < deadline:
+            time.sleep(0.01)
+        return pid
+
+    def reader_stop(self, pid):
+        self.sb.write("/tmp/stop", "")
+        self.sb.wait(pid)
+
     def assertSyslog(self, result, expected):
         """The run's syslog lines are exactly expected: (priority, text)
         pairs, where a text ending in '*' matches any text of that start."""

@@ -40,7 +40,7 @@ int sets_listing_read(const scratch_dir &dir, const nft_config &config, char *li
                       char (&message)[NFT_MESSAGE_SIZE]) {
   char output[256];
   const char *args[] = {"-t", "list", "sets", "table", config.family, config.table, nullptr};
-  if (nft_run(dir, args, nullptr, true, message) != 0) return -1;
+  if (nft_run(dir, args, nullptr, NFT_RUN_PRINT, message) != 0) return -1;
   listing[0] = '\0';
   if (dir.file(NFT_OUTPUT_NAME, output, sizeof output) == 0)
     (void)file_head(output, listing, LISTING_MAX);
@@ -191,7 +191,7 @@ int nft_whitelist_load(json_object *hosts) {
     syslog(LOG_WARNING, "load nft input fail: %s\n", strerror(errno));
     return WHITELIST_LOAD_NFT_INPUT;
   }
-  if (nft_run(dir, READ_INPUT, INPUT_NAME, true, message) != 0) {
+  if (nft_run(dir, READ_INPUT, INPUT_NAME, NFT_RUN_PRINT, message) != 0) {
     syslog(LOG_WARNING, "load nft fail: %s\n", message);
     return WHITELIST_LOAD_NFT_REFUSED;
   }
@@ -226,27 +226,32 @@ void probes_find(json_object *hosts, probes *out) {
   }
 }
 
-// 1 when the set exists and lacks the address, else 0.
-int set_lacks(const scratch_dir &dir, const nft_config &config, const char *set,
-              const addr_element &element) {
+// The probe's line for the first address of element in set, appended to
+// lines (size bytes). false when it does not fit.
+bool probe_line(const nft_config &config, const char *set, const addr_element &element, char *lines,
+                size_t size) {
   char address[ADDR_RANGE_TEXT_SIZE];
   addr_range first = element.range;
   memcpy(first.last, first.first, sizeof first.last);
-  char line[ARGUMENTS_SIZE];
+  size_t used = strlen(lines);
+  return addr_range_format(first, element.family, address, sizeof address) == 0 &&
+         format_fits(snprintf(lines + used, size - used, "get element %s %s %s { %s }\n",
+                              config.family, config.table, set, address),
+                     size - used);
+}
+
+// 1 when a set of the probe lines exists and lacks its address, 0 when all
+// are there, -1 when nft refused the probe otherwise (a set missing).
+int probe_run(const scratch_dir &dir, const char *lines) {
   char input[256];
-  if (addr_range_format(first, element.family, address, sizeof address) != 0 ||
-      !format_fits(snprintf(line, sizeof line, "get element %s %s %s { %s }\n", config.family,
-                            config.table, set, address),
-                   sizeof line) ||
-      dir.file(PROBE_NAME, input, sizeof input) != 0)
-    return 0;
+  if (dir.file(PROBE_NAME, input, sizeof input) != 0) return -1;
   (void)unlink(input);
-  if (nft_file_write(dir, PROBE_NAME, line) != 0) return 0;
+  if (nft_file_write(dir, PROBE_NAME, lines) != 0) return -1;
   char message[NFT_MESSAGE_SIZE];
-  if (nft_run(dir, READ_INPUT, PROBE_NAME, false, message) == 0) return 0;
-  // The set itself missing reads "Error: No such file or directory"; only
-  // the kernel's answer to the lookup of the element is this.
-  return strstr(message, "Could not process rule: No such file or directory") != nullptr ? 1 : 0;
+  if (nft_run(dir, READ_INPUT, PROBE_NAME, NFT_RUN_ERRORS_ONLY, message) == 0) return 0;
+  // A set missing reads "Error: No such file or directory" and stops nft
+  // before any lookup; only the kernel's answer to a lookup is this.
+  return strstr(message, "Could not process rule: No such file or directory") != nullptr ? 1 : -1;
 }
 
 }  // namespace
@@ -257,12 +262,21 @@ int nft_whitelist_needs_refill(json_object *hosts) {
   if (!json_object_is_type(hosts, json_type_array) || nft_config_load(&config, &bad) != 0) return 0;
   probes found;
   probes_find(hosts, &found);
-  if (!found.found[0] && !found.found[1]) return 0;
+  found.found[1] = found.found[1] && config.set6[0] != '\0';
+  char lines[2 * ARGUMENTS_SIZE] = "";
+  if ((found.found[0] && !probe_line(config, config.set, found.first[0], lines, sizeof lines)) ||
+      (found.found[1] && !probe_line(config, config.set6, found.first[1], lines, sizeof lines)) ||
+      lines[0] == '\0')
+    return 0;
   scratch_dir dir;
   if (dir.make(SCRATCH_PARENT, SCRATCH_PREFIX) != 0) return 0;
-  if (found.found[0] && set_lacks(dir, config, config.set, found.first[0]) == 1) return 1;
-  if (found.found[1] && config.set6[0] != '\0' &&
-      set_lacks(dir, config, config.set6, found.first[1]) == 1)
-    return 1;
-  return 0;
+  // Both sets in one nft run (nft fetches the table's elements once); a
+  // missing IPv6 set fails that run whole, and the IPv4 set is probed alone.
+  int lacks = probe_run(dir, lines);
+  if (lacks < 0 && found.found[0] && found.found[1]) {
+    lines[0] = '\0';
+    if (probe_line(config, config.set, found.first[0], lines, sizeof lines))
+      lacks = probe_run(dir, lines);
+  }
+  return lacks == 1 ? 1 : 0;
 }

@@ -35,7 +35,7 @@ void command_print(const char *const *args, const char *input, const char *outpu
 
 // Spawns nft and waits for it: its exit status, or -1 when it could not be
 // started or was ended by a signal.
-int nft_spawn(const char *const *args, const char *input, const char *output) {
+int nft_spawn(const char *const *args, const char *input, const char *output, bool errors_only) {
   const char *argv[MAX_ARGS + 2] = {"nft"};
   size_t count = 1;
   for (const char *const *arg = args; *arg != nullptr; ++arg) {
@@ -49,8 +49,11 @@ int nft_spawn(const char *const *args, const char *input, const char *output) {
                                                 O_RDONLY | O_NOFOLLOW, 0);
   failed = failed != 0 ? failed
                        : posix_spawn_file_actions_addopen(
-                             &actions, 1, output, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
-  failed = failed != 0 ? failed : posix_spawn_file_actions_adddup2(&actions, 1, 2);
+                             &actions, 2, output, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
+  if (failed == 0 && errors_only)
+    failed = posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  else if (failed == 0)
+    failed = posix_spawn_file_actions_adddup2(&actions, 2, 1);
   pid_t pid = -1;
   if (failed == 0)
     failed = posix_spawnp(&pid, "nft", &actions, nullptr, const_cast<char *const *>(argv), environ);
@@ -65,7 +68,7 @@ int nft_spawn(const char *const *args, const char *input, const char *output) {
 
 }  // namespace
 
-int nft_run(const scratch_dir &dir, const char *const *args, const char *input, bool print,
+int nft_run(const scratch_dir &dir, const char *const *args, const char *input, unsigned flags,
             char (&message)[NFT_MESSAGE_SIZE]) {
   message[0] = '\0';
   char output[256];
@@ -76,10 +79,10 @@ int nft_run(const scratch_dir &dir, const char *const *args, const char *input, 
     return -1;
   }
   const char *from = input != nullptr ? input_path : nullptr;
-  if (print) command_print(args, from, output);
+  if ((flags & NFT_RUN_PRINT) != 0) command_print(args, from, output);
   for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
     fflush(stdout);
-    int status = nft_spawn(args, from, output);
+    int status = nft_spawn(args, from, output, (flags & NFT_RUN_ERRORS_ONLY) != 0);
     if (status == 0) return 0;
     tool_message_read(output, message, sizeof message);
     if (message[0] == '\0') snprintf(message, sizeof message, "nft exit status %d", status);

@@ -208,14 +208,20 @@ class NftLoad(DaemonTestCase):
         self.nft(fw4().replace("add table inet fw4\n", ""))
         self.assertIn("config load success:\n", self.sb.run().texts(WARNING))
         self.assertEqual(self.sb.read(TIMESTAMP_FILE), b'{"updateTime":"2"}\n')
-        # firewall4's restart: the table made afresh, its sets empty.
-        self.nft("delete table inet fw4\n" + fw4())
-        result = self.sb.run()
-        warnings = result.texts(WARNING)
-        self.assertLess(warnings.index("config not change, but the set lacks the list: load again.\n"),
-                        warnings.index("config load success:\n"))
-        self.assertEqual(self.elements("cdnwhite"), ["1.2.3.4"])
-        self.assertEqual(self.elements("cdnwhite6"), ["2001:db8::/32"])
+        v6_set = fw4().splitlines()[2] + "\n"
+        for script, v6 in (
+                # firewall4's restart: the table made afresh, its sets empty.
+                ("delete table inet fw4\n" + fw4(), ["2001:db8::/32"]),
+                ("delete set inet fw4 cdnwhite6\n" + v6_set, ["2001:db8::/32"]),
+                # With the IPv6 set gone, the IPv4 set is probed alone.
+                ("delete set inet fw4 cdnwhite6\nflush set inet fw4 cdnwhite\n", None)):
+            self.nft(script)
+            warnings = self.sb.run().texts(WARNING)
+            self.assertLess(
+                warnings.index("config not change, but the set lacks the list: load again.\n"),
+                warnings.index("config load success:\n"))
+            self.assertEqual(self.elements("cdnwhite"), ["1.2.3.4"])
+            self.assertEqual(self.elements("cdnwhite6"), v6)
         # A filled set costs only the probe.
         again = self.sb.run()
         self.assertNotIn("config load success:\n", again.texts(WARNING))

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """One cycle of the daemon built with the nftables load, against the floor:
 a bare `nft -f` of the same input (the flush of both sets and the add of
-every element, as the daemon writes it) run from `sh -c`, in the same
+every element, in lines as the daemon writes them), in the same
 sandbox, into firewall4's sets (`table inet fw4`, interval sets with
 auto-merge). The cycle's other fixed commands (the agent's command line and
 the stamp's `echo`) are timed there too, so that the goal reads:
@@ -47,10 +47,19 @@ def hosts(count):
     return [f"10.{2 * i // 65536 % 256}.{2 * i // 256 % 256}.{2 * i % 256}" for i in range(count)]
 
 
-def floor_input(addresses, per_line=100):
+def floor_input(addresses, line_max=64 * 1024):
+    """The input the daemon writes for addresses: both flushes, then add
+    lines below line_max bytes (sync/nft_input.cc)."""
+    head = "add element inet fw4 cdnwhite { "
     lines = ["flush set inet fw4 cdnwhite\n", "flush set inet fw4 cdnwhite6\n"]
-    for at in range(0, len(addresses), per_line):
-        lines.append("add element inet fw4 cdnwhite { %s }\n" % ", ".join(addresses[at:at + per_line]))
+    line = ""
+    for address in addresses:
+        if line and len(line) + 2 + len(address) + 3 >= line_max:
+            lines.append(line + " }\n")
+            line = ""
+        line = line + ", " + address if line else head + address
+    if line:
+        lines.append(line + " }\n")
     return "".join(lines)
 
 

@@ -132,7 +132,7 @@ TEST(NftSetHeader, ReadsTheNamedSetsTypeFlagsAndSize) {
 }
 
 TEST(NftInput, EveryElementOnceInBoundedLines) {
-  std::vector<addr_range> ranges(400, addr_range{});
+  std::vector<addr_range> ranges(10000, addr_range{});
   for (size_t i = 0; i < ranges.size(); ++i) {
     ranges[i].first[12] = 10;
     ranges[i].first[14] = static_cast<uint8_t>(i / 256);

@@ -7,7 +7,7 @@
 #                              UndefinedBehaviorSanitizer (in build-asan/)
 #   ./dev.sh build             set up and build only
 #   ./dev.sh matrix            other compilers, build types and dependency
-#                              sets: GCC Release, clang Debug, PCRE2, the
+#                              sets: GCC Release, clang Debug, classic PCRE, the
 #                              daemon alone, libuci from a staging prefix
 #                              (tests/build_matrix.sh; build-matrix-*/)
 #   ./dev.sh swap              the daemon built with the swap load
@@ -36,14 +36,14 @@ cd "$(dirname "$0")"
 
 PACKAGES=(
   cmake make g++ pkg-config
-  libjson-c-dev libcurl4-openssl-dev libmbedtls-dev libpcre3-dev
+  libjson-c-dev libcurl4-openssl-dev libmbedtls-dev libpcre2-dev libpcre3-dev
   libgtest-dev libbenchmark-dev
   python3 openssl ipset dnsmasq-base iproute2 util-linux binutils gdb tzdata
   busybox nftables
 )
 
-# The matrix's second compiler and second regular-expression library.
-MATRIX_PACKAGES=(clang libpcre2-dev)
+# The matrix's second compiler.
+MATRIX_PACKAGES=(clang)
 
 # ./dev.sh targets: cross compilers, qemu-user, musl, libc++'s headers,
 # dpkg-dev for apt-get source, and Debian's arm64 multiarch libraries.
@@ -169,7 +169,7 @@ case "${1:-}" in
     ;;
   package)
     need_root package
-    setup shellcheck libpcre2-dev
+    setup shellcheck
     exec bash tests/package_check.sh
     ;;
   targets)

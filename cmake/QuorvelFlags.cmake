@@ -57,18 +57,30 @@ foreach(library IN LISTS quorvel_cxx_implicit)
 endforeach()
 unset(quorvel_cxx_implicit)
 
+# Linked by the C driver, with no C++ runtime library on the link line: any
+# stray reference to the C++ runtime fails the link (or stays undefined in
+# a shared library) instead of adding libstdc++ to a router's image, whether
+# or not the toolchain passes --as-needed by default.
+function(quorvel_c_link target)
+  set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C)
+  target_link_options(${target} PRIVATE -Wl,--gc-sections -Wl,--as-needed)
+endfunction()
+
+# Compile flags of our own code; a shared piece of the support library is
+# linked as the programs are.
 function(quorvel_runtime_flags target)
   target_compile_options(${target} PRIVATE
       $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>
       -ffunction-sections -fdata-sections)
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "SHARED_LIBRARY")
+    quorvel_c_link(${target})
+  endif()
 endfunction()
 
-# A program built on the support library: linked by the C driver, with no
-# C++ runtime library on its link line, so that any stray reference to the
-# C++ runtime fails the link instead of adding libstdc++ to the program's
-# dependencies (tests/link_check proves it).
+# A program built on the support library (tests/link_check proves that its
+# link fails on a reference to the C++ runtime).
 function(quorvel_program target)
   quorvel_runtime_flags(${target})
-  set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C)
-  target_link_options(${target} PRIVATE -Wl,--gc-sections -Wl,--as-needed)
+  quorvel_c_link(${target})
 endfunction()

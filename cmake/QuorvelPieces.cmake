@@ -17,7 +17,7 @@ foreach(piece CRYPTO MATCH HTTP)
 endforeach()
 
 set(QUORVEL_REGEX AUTO CACHE STRING
-    "Regular expressions of the match rules: AUTO (PCRE if found, else PCRE2), PCRE or PCRE2")
+    "Regular expressions of the match rules: AUTO (PCRE2 if found, else PCRE), PCRE or PCRE2")
 set_property(CACHE QUORVEL_REGEX PROPERTY STRINGS AUTO PCRE PCRE2)
 if(NOT QUORVEL_REGEX MATCHES "^(AUTO|PCRE|PCRE2)$")
   message(FATAL_ERROR "QUORVEL_REGEX must be AUTO, PCRE or PCRE2, not '${QUORVEL_REGEX}'")

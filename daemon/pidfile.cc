@@ -35,10 +35,12 @@ bool same_file(const struct stat &a, const struct stat &b) {
 }
 
 // Removes what stands at path when it is still the object described by
-// seen (a link, FIFO or socket that a fresh pid file is to replace).
-void remove_if_unchanged(const char *path, const struct stat &seen) {
+// seen (what a fresh pid file is to replace). 0 when it is gone (also when
+// something else removed it first), -1 when it cannot be removed.
+int remove_if_unchanged(const char *path, const struct stat &seen) {
   struct stat now {};
-  if (lstat(path, &now) == 0 && same_file(now, seen)) unlink(path);
+  if (lstat(path, &now) != 0 || !same_file(now, seen)) return 0;
+  return unlink(path) == 0 || errno == ENOENT ? 0 : -1;
 }
 
 struct guard_file {
@@ -46,28 +48,42 @@ struct guard_file {
   bool writable = false;
 };
 
-// Opens the pid file without following a link: read-write and created when
-// missing where possible, else read-only (a read-only /tmp, a directory in
-// the way), else not at all. A link, FIFO, socket or device node at path is
-// replaced by a fresh file, as the guard has always done.
+// A pid file is this daemon's own only when this user could have made it
+// and nobody else can reach it by another name: a regular file of the
+// effective user with one link. Anything else (another user's file, which
+// that user may rewrite at any time, or a hard link to a file elsewhere) is
+// removed and made afresh, never written through.
+bool own_pid_file(const struct stat &info) {
+  return S_ISREG(info.st_mode) && info.st_uid == geteuid() && info.st_nlink == 1;
+}
+
+constexpr int OPEN_FLAGS = O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | O_NONBLOCK;
+
+// Opens the pid file without following a link: an own file read-write, or
+// a fresh one made with O_EXCL where there is none; else read-only (a
+// read-only /tmp, a directory in the way), else not at all. Whatever else
+// stands at path (a link, FIFO, socket, device node, a file that is not
+// ours) is replaced by a fresh file.
 guard_file guard_open(const char *path) {
   for (int attempt = 0; attempt < GUARD_ATTEMPTS; ++attempt) {
-    unique_fd fd(open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, PID_FILE_MODE));
+    unique_fd fd(open(path, O_RDWR | OPEN_FLAGS));
+    if (!fd.valid() && errno == ENOENT) {
+      fd.reset(open(path, O_RDWR | O_CREAT | O_EXCL | OPEN_FLAGS, PID_FILE_MODE));
+      if (fd.valid()) return {std::move(fd), true};
+      if (errno == EEXIST) continue;  // another start made it first
+    }
     struct stat info {};
     if (!fd.valid()) {
       // ELOOP: a symbolic link; ENXIO: a socket.
-      if ((errno == ELOOP || errno == ENXIO) && lstat(path, &info) == 0) {
-        remove_if_unchanged(path, info);
+      if ((errno == ELOOP || errno == ENXIO) && lstat(path, &info) == 0 &&
+          remove_if_unchanged(path, info) == 0)
         continue;
-      }
-      return {unique_fd(open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK)), false};
+      return {unique_fd(open(path, O_RDONLY | OPEN_FLAGS)), false};
     }
-    if (fstat(fd.get(), &info) == 0 && !S_ISREG(info.st_mode)) {
-      fd.reset();
-      remove_if_unchanged(path, info);
-      continue;
-    }
-    return {std::move(fd), true};
+    if (fstat(fd.get(), &info) == 0 && own_pid_file(info)) return {std::move(fd), true};
+    fd.reset();
+    if (remove_if_unchanged(path, info) != 0)
+      return {unique_fd(open(path, O_RDONLY | OPEN_FLAGS)), false};
   }
   return {};
 }

@@ -14,7 +14,10 @@ inline constexpr char PID_FILE[] = "/tmp/quorvel.pid";
 // another instance holds the lock on path, or when the pid recorded in path
 // names a live process other than this one; otherwise starts a new session
 // and rewrites path with this pid ("%d\n", mode 0640 less the umask),
-// keeping its lock until the process ends. Returns setsid()'s result. Exits
+// keeping its lock until the process ends. A pid file that this daemon
+// did not make (not a regular file of its effective user with one link) is
+// removed unread and made afresh with O_EXCL; where it cannot be removed (a
+// read-only /tmp) it is read and locked as it is. Returns setsid()'s result. Exits
 // with status 1 when the pid cannot be written. When no pid file can be
 // made (a read-only /tmp, a directory in the way), the run goes on without.
 pid_t pidfile_lock(const char *path);

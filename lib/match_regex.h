@@ -2,7 +2,8 @@
 // (match_regex_pcre.cc) or PCRE2 (match_regex_pcre2.cc), one of them linked
 // into the library. Both compile with no option flags and the library's
 // built-in character tables, so case counts and bytes 0x80 to 0xFF are no
-// letters; both match without touching the heap.
+// letters; both give the same result for every expression and subject
+// that classic PCRE matches within its recursion bound.
 #pragma once
 
 #include <cstddef>
@@ -20,7 +21,8 @@ constexpr size_t kMatchRegexErrorSize = 128;
 
 // 0 when the expression matches somewhere in the length bytes at subject
 // (NUL bytes included), -1 on a miss and on any run-time error. length must
-// not be negative; subject[length] must be readable.
+// not be negative; subject[length] must be readable. Allocates nothing on
+// the common path (see match_text in match_rule.h).
 [[nodiscard]] int match_regex_exec(const match_regex *regex, const char *subject, int length);
 
 // Frees an expression of match_regex_compile; null is ignored.

@@ -16,8 +16,7 @@ constexpr int kVectorSize = 9;
 // PCRE backtracks by recursion on the machine stack, some hundred bytes a
 // level: a long subject under a repeated group would overflow the stack
 // and end the process. Past this depth (about 256 KiB of stack) the match
-// fails instead, as a miss, near where the PCRE2 backend's bounded frames
-// end.
+// fails instead, as a miss.
 constexpr unsigned long kRecursionLimit = 500;
 
 pcre *as_pcre(match_regex *regex) {

@@ -1,53 +1,63 @@
-// PCRE2 (libpcre2-8) behind match_regex.h. A pcre2_code is the expression
-// itself.
+// PCRE2 (libpcre2-8) behind match_regex.h.
 //
-// pcre2_match keeps its backtracking frames in heap memory that it takes
-// through the match data's allocator. Here every match gets a general
-// context whose allocator hands out pieces of a fixed arena on the
-// caller's stack, for the match data, the match context and the frames, and
-// the heap limit keeps the frames inside that arena: a match never touches
-// the heap, and one that would need more frames than the arena holds ends
-// as a miss, like any other run-time error.
+// pcre2_match keeps its backtracking frames in heap memory that belongs to
+// the match data block and is reused by the block's next match. Each
+// expression keeps a block of its own, whose first frames (20 KiB) are taken
+// when it is compiled and which may grow to kKeptFramesKiB as its matches
+// need: a match that fits what the block holds allocates nothing. One that
+// needs more is run again with a block of its own, bounded by depth only,
+// which is freed at once; so an expression with many groups or a long
+// repeated group matches what classic PCRE matches, and the memory kept
+// with a rule stays small.
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
-#include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 #include "lib/match_regex.h"
 
 namespace {
 
-// PCRE2 starts with 20 KiB of frames (more for expressions with many
-// groups) and doubles them while its heap limit allows; the old frames are
-// still held while the doubled ones are filled. The limit lets it grow
-// once, the arena holds both generations and the small records.
-constexpr uint32_t kFrameLimitKiB = 40;
-constexpr size_t kArenaSize = 64 * 1024;
+// Backtracking deeper than this ends as a miss: four times the classic
+// backend's recursion limit, whose levels are at least as many as PCRE2's
+// frames for the same match.
+constexpr uint32_t kDepthLimit = 2000;
 
-struct stack_arena {
-  alignas(std::max_align_t) unsigned char bytes[kArenaSize];
-  size_t used;
+// The frames an expression keeps: some 500 levels of an expression without
+// groups, or ten frames where a frame is larger (PCRE2's first block).
+constexpr size_t kKeptFramesKiB = 64;
+constexpr size_t kFirstFramesCount = 10;
+
+// Three pairs of offsets, as classic PCRE's vector of nine holds.
+constexpr uint32_t kOffsetPairs = 3;
+
+}  // namespace
+
+struct match_regex {
+  pcre2_code *code;
+  pcre2_match_data *kept;        // with its first frames, for every match
+  pcre2_match_context *bounded;  // heap limit: what the kept block may grow to
+  pcre2_match_context *deep;     // depth limit only
 };
 
-void *arena_malloc(size_t size, void *data) {
-  auto *arena = static_cast<stack_arena *>(data);
-  constexpr size_t align = alignof(std::max_align_t);
-  const size_t start = (arena->used + align - 1) / align * align;
-  if (start > kArenaSize || size > kArenaSize - start) return nullptr;
-  arena->used = start + size;
-  return arena->bytes + start;
+namespace {
+
+void parts_free(match_regex *regex) {
+  pcre2_match_context_free(regex->deep);
+  pcre2_match_context_free(regex->bounded);
+  pcre2_match_data_free(regex->kept);
+  pcre2_code_free(regex->code);
+  free(regex);
 }
 
-// The arena goes away with the caller's stack frame: nothing to give back
-// piece by piece.
-void arena_free(void *, void *) {}
-
-pcre2_code *as_code(match_regex *regex) {
-  return reinterpret_cast<pcre2_code *>(regex);
-}
-const pcre2_code *as_code(const match_regex *regex) {
-  return reinterpret_cast<const pcre2_code *>(regex);
+// 0 for a match (also when the offsets did not fit every capture), the
+// library's error code otherwise.
+int match_run(const match_regex *regex, const char *subject, int length, pcre2_match_data *data,
+              pcre2_match_context *context) {
+  const int found = pcre2_match(regex->code, reinterpret_cast<PCRE2_SPTR>(subject),
+                                static_cast<PCRE2_SIZE>(length), 0, 0, data, context);
+  return found >= 0 ? 0 : found;
 }
 
 }  // namespace
@@ -66,33 +76,52 @@ match_regex *match_regex_compile(const char *pattern, int *error_offset,
     if (pcre2_get_error_message(code, reinterpret_cast<PCRE2_UCHAR *>(error), sizeof error) ==
         PCRE2_ERROR_BADDATA)
       error[0] = '\0';
+    return nullptr;
   }
-  return reinterpret_cast<match_regex *>(compiled);
+  auto *regex = static_cast<match_regex *>(calloc(1, sizeof(match_regex)));
+  if (regex == nullptr) {
+    pcre2_code_free(compiled);
+    pcre2_get_error_message(PCRE2_ERROR_NOMEMORY, reinterpret_cast<PCRE2_UCHAR *>(error),
+                            sizeof error);
+    return nullptr;
+  }
+  regex->code = compiled;
+  regex->kept = pcre2_match_data_create(kOffsetPairs, nullptr);
+  regex->bounded = pcre2_match_context_create(nullptr);
+  regex->deep = pcre2_match_context_create(nullptr);
+  size_t frame_size = 0;
+  if (regex->kept == nullptr || regex->bounded == nullptr || regex->deep == nullptr ||
+      pcre2_pattern_info(compiled, PCRE2_INFO_FRAMESIZE, &frame_size) != 0) {
+    parts_free(regex);
+    pcre2_get_error_message(PCRE2_ERROR_NOMEMORY, reinterpret_cast<PCRE2_UCHAR *>(error),
+                            sizeof error);
+    return nullptr;
+  }
+  size_t kept_kib = (frame_size * kFirstFramesCount + 1023) / 1024;
+  if (kept_kib < kKeptFramesKiB) kept_kib = kKeptFramesKiB;
+  pcre2_set_heap_limit(regex->bounded, static_cast<uint32_t>(kept_kib));
+  pcre2_set_depth_limit(regex->bounded, kDepthLimit);
+  pcre2_set_depth_limit(regex->deep, kDepthLimit);
+  // The kept block takes its first frames now, not in the first match.
+  if (match_run(regex, "", 0, regex->kept, regex->bounded) == PCRE2_ERROR_NOMEMORY) {
+    parts_free(regex);
+    pcre2_get_error_message(PCRE2_ERROR_NOMEMORY, reinterpret_cast<PCRE2_UCHAR *>(error),
+                            sizeof error);
+    return nullptr;
+  }
+  return regex;
 }
 
 int match_regex_exec(const match_regex *regex, const char *subject, int length) {
-  stack_arena arena;
-  arena.used = 0;
-  pcre2_general_context *general = pcre2_general_context_create(arena_malloc, arena_free, &arena);
-  if (general == nullptr) return -1;
-  pcre2_match_context *context = pcre2_match_context_create(general);
-  // Three pairs of offsets, as classic PCRE's vector of nine holds.
-  pcre2_match_data *data = pcre2_match_data_create(3, general);
-  int result = -1;
-  if (context != nullptr && data != nullptr) {
-    pcre2_set_heap_limit(context, kFrameLimitKiB);
-    // 0 means the offsets did not fit every capture: still a match.
-    result = pcre2_match(as_code(regex), reinterpret_cast<PCRE2_SPTR>(subject),
-                         static_cast<PCRE2_SIZE>(length), 0, 0, data, context) >= 0
-                 ? 0
-                 : -1;
+  int result = match_run(regex, subject, length, regex->kept, regex->bounded);
+  if (result == PCRE2_ERROR_HEAPLIMIT) {
+    pcre2_match_data *data = pcre2_match_data_create(kOffsetPairs, nullptr);
+    result = data == nullptr ? -1 : match_run(regex, subject, length, data, regex->deep);
+    pcre2_match_data_free(data);
   }
-  pcre2_match_data_free(data);
-  pcre2_match_context_free(context);
-  pcre2_general_context_free(general);
-  return result;
+  return result == 0 ? 0 : -1;
 }
 
 void match_regex_free(match_regex *regex) {
-  pcre2_code_free(as_code(regex));
+  if (regex != nullptr) parts_free(regex);
 }

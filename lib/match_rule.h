@@ -6,8 +6,9 @@
 // Modes 0 to 3 compare as NUL-terminated text, folding only the ASCII
 // letters; mode 4 runs the compiled expression (no option flags, so case
 // counts) over the subject's explicit count, NUL bytes included. Matching
-// allocates and copies nothing: the byte after the subject's counted bytes
-// is made NUL for the duration of a call and then restored. A rule is built
+// copies nothing and, but for the cases below, allocates nothing: the byte
+// after the subject's counted bytes is made NUL for the duration of a call
+// and then restored. A rule is built
 // from a text or from a JSON object {"match", "mode", "encode"}; the rule
 // owns its pattern bytes and compiled expression and keeps no reference to
 // what it was built from.
@@ -46,14 +47,22 @@ struct match_rule {
 // modes 0 to 3) a pattern that is empty or has a negative count, a pattern
 // longer than the subject, a null regex in mode 4, an unknown mode, a miss
 // in modes 0 and 4 and any PCRE run-time error, among them a match that
-// backtracks deeper than the bounded memory of a match allows (a few
-// hundred nested steps, such as a repeated group over a long subject); in
+// backtracks deeper than its bound (500 levels on classic PCRE, 2000 on
+// PCRE2: a repeated group over a subject of thousands of characters); in
 // modes 1 to 3 a miss gives the non-zero result of the case-insensitive
-// comparison. Callers test for 0 only. Nothing is allocated, except that classic PCRE takes a
-// temporary vector for an expression that refers back to its fourth or a
-// later group, which its fixed vector of nine cannot hold. The subject's
-// storage must hold length + 1 bytes; the byte at bytes[length] holds its
-// earlier value again on return.
+// comparison. Callers test for 0 only. The subject's storage must hold
+// length + 1 bytes; the byte at bytes[length] holds its earlier value again
+// on return.
+//
+// Memory of a mode-4 match: classic PCRE recurses on the machine stack, up
+// to about 256 KiB at its bound, and takes a temporary vector from the heap
+// for an expression that refers back to its fourth or a later group. PCRE2
+// needs a few KiB of stack (20 KiB more before release 10.41) and keeps
+// its backtracking frames with the compiled expression (up to 64 KiB, or ten
+// frames of an expression with very many groups): a match that fits them
+// allocates nothing; a deeper one takes a block of its own and frees it
+// before it returns. Either way the expression is matched by one thread at
+// a time.
 [[nodiscard]] int match_text(len_buf *subject, const match_regex *regex, const len_buf *pattern,
                              uint8_t mode);
 

@@ -1,6 +1,7 @@
 #include "sync/ipset_swap.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -15,106 +16,80 @@
 #include "lib/text.h"
 #include "sync/ipset_apply.h"
 #include "sync/ipset_header.h"
-#include "sync/path_clear.h"
-#include "sync/tool_output.h"
+#include "sync/ipv4_text.h"
+#include "sync/scratch_dir.h"
 #include "sync/whitelist_load.h"
 
 namespace {
 
 constexpr size_t PATH_SIZE = 256;
+// The private folder's name before mkdtemp's six characters.
+constexpr char SCRATCH_PREFIX[] = "quorvel";
 constexpr size_t COMMAND_SIZE = 640;
 constexpr size_t RESTORE_BUFFER_SIZE = 64 * 1024;
-// How much of ipset's message reaches the log.
+// How much of ipset's output is read for the log, and how much reaches it.
+constexpr size_t OUTPUT_TAIL_SIZE = 4096;
 constexpr size_t MESSAGE_SIZE = 160;
+// Every line of the restore input is shorter: the create line is the
+// longest.
+constexpr size_t INPUT_LINE_SIZE = IPSET_CREATE_LINE_SIZE + 64;
 
 bool dir_safe(const char *dir) {
   if (dir == nullptr || dir[0] != '/') return false;
   size_t length = strnlen(dir, PATH_SIZE);
-  if (length >= PATH_SIZE - sizeof IPSET_OUTPUT_NAME - 1) return false;
+  if (length >= PATH_SIZE / 2) return false;
   for (size_t i = 0; i < length; ++i) {
     char c = dir[i];
-    bool ok = ascii_alnum(c) || strchr("/._-", c) != nullptr;
-    if (!ok) return false;
+    if (!ascii_alnum(c) && strchr("/._-", c) == nullptr) return false;
   }
   return true;
 }
 
-// Removes the load's files when the load ends, however it ends.
-struct files_removal {
-  const char *input;
-  const char *output;
-  files_removal(const char *input_path, const char *output_path)
-      : input(input_path), output(output_path) {}
-  files_removal(const files_removal &) = delete;
-  files_removal &operator=(const files_removal &) = delete;
-  ~files_removal() {
-    unlink(input);
-    unlink(output);
+// Up to size - 1 bytes of the file at path, NUL-terminated ("" when it
+// cannot be read): from its start, or from its end for ipset's messages (it
+// stops at the line it refuses, so its message is the last it prints).
+enum class file_part { HEAD, TAIL };
+
+void file_read(const char *path, file_part part, char *buffer, size_t size) {
+  buffer[0] = '\0';
+  unique_fd fd(open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.valid()) return;
+  struct stat info {};
+  if (part == file_part::TAIL && fstat(fd.get(), &info) == 0 &&
+      static_cast<size_t>(info.st_size) >= size)
+    (void)lseek(fd.get(), info.st_size - static_cast<off_t>(size - 1), SEEK_SET);
+  size_t used = 0;
+  while (used < size - 1) {
+    ssize_t got = read(fd.get(), buffer + used, size - 1 - used);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    used += static_cast<size_t>(got);
   }
-};
-
-struct restore_lines {
-  FILE *out;
-  const char *temp;
-  int count;
-};
-
-// One "add <temp> <address> -exist" line of the restore input.
-void restore_line_write(const char *address, void *context) {
-  auto *lines = static_cast<restore_lines *>(context);
-  // An empty text names no address: it adds nothing either way, and must
-  // not make ipset refuse the whole list.
-  if (address[0] == '\0') return;
-  fprintf(lines->out, "add %s %s -exist\n", lines->temp, address);
-  ++lines->count;
+  buffer[used] = '\0';
 }
 
-// Writes the add lines of every valid element of list to out, with the
-// per-element lines of the one-by-one load. Returns that load's result (0,
-// -1, -3, -4 or -5) and the count of lines in *count.
-int restore_lines_write(FILE *out, const char *set, const char *temp, json_object *list,
-                        int *count) {
-  restore_lines lines{out, temp, 0};
-  int result = ipset_hosts_walk(set, list, restore_line_write, &lines);
-  *count = lines.count;
-  return result;
+// What an ipset command printed, for the log: its error line when it
+// printed one ("... Error in line <n>: ..." of a restore, or the last line
+// otherwise, past any warnings), printable characters only.
+void message_read(const char *path, char (&message)[MESSAGE_SIZE]) {
+  char output[OUTPUT_TAIL_SIZE];
+  file_read(path, file_part::TAIL, output, sizeof output);
+  size_t length = strlen(output);
+  while (length > 0 && output[length - 1] == '\n') output[--length] = '\0';
+  const char *line = strstr(output, "Error in line ");
+  if (line == nullptr) {
+    const char *last = strrchr(output, '\n');
+    line = last == nullptr ? output : last + 1;
+  }
+  while (line > output && line[-1] != '\n') --line;
+  size_t used = 0;
+  for (; line[used] != '\0' && line[used] != '\n' && used < sizeof message - 1; ++used)
+    message[used] = line[used] < 0x20 || line[used] == 0x7f ? '?' : line[used];
+  message[used] = '\0';
 }
 
-// Makes the restore input at path: the create line, one add line per
-// valid address, the swap with set and the temporary set's destruction.
-// 0, WHITELIST_LOAD_HOSTS or WHITELIST_LOAD_INPUT.
-int restore_input_write(const char *path, const char *create_line, const char *set,
-                        const char *temp, json_object *hosts, int *count) {
-  int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    syslog(LOG_WARNING, "load restore input fail: %s\n", strerror(errno));
-    return WHITELIST_LOAD_INPUT;
-  }
-  unique_file out(fdopen(fd, "w"));
-  if (!out) {
-    close(fd);
-    syslog(LOG_WARNING, "load restore input fail: %s\n", strerror(errno));
-    return WHITELIST_LOAD_INPUT;
-  }
-  // Large writes: a list of 50,000 addresses is over a megabyte.
-  (void)setvbuf(out.get(), nullptr, _IOFBF, RESTORE_BUFFER_SIZE);
-  fputs(create_line, out.get());
-  if (restore_lines_write(out.get(), set, temp, hosts, count) != 0) {
-    syslog(LOG_WARNING, "load host list incomplete, set untouched.\n");
-    return WHITELIST_LOAD_HOSTS;
-  }
-  fprintf(out.get(), "swap %s %s\ndestroy %s\n", temp, set, temp);
-  bool failed = ferror(out.get()) != 0;
-  failed = fclose(out.release()) != 0 || failed;
-  if (failed) {
-    syslog(LOG_WARNING, "load restore input fail: %s\n", strerror(errno));
-    return WHITELIST_LOAD_INPUT;
-  }
-  return WHITELIST_LOAD_OK;
-}
-
-// The line of the restore input that ipset names in its message
-// ("... Error in line <n>: ..."), or 0 when it names none.
+// The line of the restore input that ipset names in its message, or 0
+// when it names none (ipset did not run, or failed before any line).
 long error_line(const char *message) {
   const char *at = strstr(message, "Error in line ");
   if (at == nullptr) return 0;
@@ -123,42 +98,165 @@ long error_line(const char *message) {
   return end != nullptr && *end == ':' ? line : 0;
 }
 
-}  // namespace
-
-int ipset_swap_load(const char *dir, const char *set, const char *temp, json_object *hosts) {
-  syslog(LOG_INFO, "stat_points_none ========== ipset_swap: %s time: %ld\n",
-         set == nullptr ? "" : set, static_cast<long>(time(nullptr)));
-  char input[PATH_SIZE];
-  char output[PATH_SIZE];
-  if (!dir_safe(dir) || !ipset_name_safe(set) || !ipset_name_safe(temp) ||
-      !format_fits(snprintf(input, sizeof input, "%s/%s", dir, IPSET_INPUT_NAME), sizeof input) ||
-      !format_fits(snprintf(output, sizeof output, "%s/%s", dir, IPSET_OUTPUT_NAME),
-                   sizeof output)) {
-    syslog(LOG_WARNING, "load restore input fail: %s\n", "unsafe name");
-    return WHITELIST_LOAD_INPUT;
+// A new stream on path, mode 0600, never through a link, with a large
+// buffer (a list of 50,000 addresses is over a megabyte); flags adds
+// O_EXCL or O_TRUNC. Null with errno set.
+unique_file output_open(const char *path, int flags) {
+  int fd = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | flags, 0600);
+  if (fd < 0) return nullptr;
+  unique_file out(fdopen(fd, "w"));
+  if (!out) {
+    int error = errno;
+    close(fd);
+    errno = error;
+    return nullptr;
   }
-  if (path_clear(input) != 0 || path_clear(output) != 0) {
+  (void)setvbuf(out.get(), nullptr, _IOFBF, RESTORE_BUFFER_SIZE);
+  return out;
+}
+
+// Closes out; 0 when every write reached the file, else -1 with errno set.
+int output_close(unique_file *out) {
+  bool failed = ferror(out->get()) != 0;
+  failed = fclose(out->release()) != 0 || failed;
+  return failed ? -1 : 0;
+}
+
+struct restore_lines {
+  FILE *out;
+  const char *temp;
+  int count;
+};
+
+// One "add <temp> <address> -exist" line of the restore input, for an
+// address that a set of family inet takes as it is written.
+void restore_line_write(const char *address, void *context) {
+  auto *lines = static_cast<restore_lines *>(context);
+  ipv4_element element{};
+  if (ipv4_element_read(address, &element) != 0) {
+    syslog(LOG_WARNING, "ip invalid %s\n", address);
+    return;
+  }
+  fprintf(lines->out, "add %s %s -exist\n", lines->temp, address);
+  ++lines->count;
+}
+
+// Makes the restore input at path: the create line and one add line per
+// valid address. 0, WHITELIST_LOAD_HOSTS or WHITELIST_LOAD_INPUT.
+int restore_input_write(const char *path, const char *create_line, const char *set,
+                        const char *temp, json_object *hosts, int *count) {
+  unique_file out = output_open(path, O_EXCL);
+  if (!out) {
     syslog(LOG_WARNING, "load restore input fail: %s\n", strerror(errno));
     return WHITELIST_LOAD_INPUT;
   }
-  files_removal removal(input, output);
+  fputs(create_line, out.get());
+  restore_lines lines{out.get(), temp, 0};
+  if (ipset_hosts_walk(set, hosts, restore_line_write, &lines) != 0) {
+    syslog(LOG_WARNING, "load host list incomplete, set untouched.\n");
+    return WHITELIST_LOAD_HOSTS;
+  }
+  *count = lines.count;
+  if (output_close(&out) != 0) {
+    syslog(LOG_WARNING, "load restore input fail: %s\n", strerror(errno));
+    return WHITELIST_LOAD_INPUT;
+  }
+  return WHITELIST_LOAD_OK;
+}
+
+// Copies the restore input at path without its line number line through
+// spare, and logs that line's address as invalid. 0, or -1 with errno set.
+int input_line_drop(const char *path, const char *spare, long line) {
+  unique_file in(fopen(path, "re"));
+  unique_file out = output_open(spare, O_TRUNC);
+  if (!in || !out) return -1;
+  char text[INPUT_LINE_SIZE];
+  for (long number = 1; fgets(text, sizeof text, in.get()) != nullptr; ++number) {
+    if (number != line) {
+      fputs(text, out.get());
+      continue;
+    }
+    // "add <temp> <address> -exist": the address is the third word.
+    const char *temp = strchr(text, ' ');
+    const char *address = temp == nullptr ? nullptr : strchr(temp + 1, ' ');
+    const char *end = address == nullptr ? nullptr : strchr(address + 1, ' ');
+    if (end != nullptr)
+      syslog(LOG_WARNING, "ip invalid %.*s\n", static_cast<int>(end - address - 1), address + 1);
+  }
+  if (ferror(in.get()) != 0 || output_close(&out) != 0) return -1;
+  return rename(spare, path);
+}
+
+// The leftover mark: 1 when it stands at path as the daemon's own plain
+// file, 0 when nothing stands there, -1 for anything else (a link, a
+// folder, another owner's file), which the load never trusts or removes.
+int mark_state(const char *path) {
+  struct stat info {};
+  if (lstat(path, &info) != 0) return errno == ENOENT ? 0 : -1;
+  return S_ISREG(info.st_mode) && info.st_uid == geteuid() ? 1 : -1;
+}
+
+int mark_write(const char *path) {
+  unique_fd fd(open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  return fd.valid() ? 0 : -1;
+}
+
+// Runs "ipset <step>" with its output into output; the exit status decides.
+int ipset_step(const char *step, const char *output) {
   char command[COMMAND_SIZE];
+  if (!format_fits(snprintf(command, sizeof command, "ipset %s > %s 2>&1", step, output),
+                   sizeof command))
+    return -1;
+  return cmd_print_run(command);
+}
+
+// Destroys the temporary set of ours and, once it is gone, its mark.
+void temp_destroy(const ipset_swap_names &names, const char *output) {
+  char step[COMMAND_SIZE];
+  snprintf(step, sizeof step, "-q destroy %s", names.temp);
+  if (ipset_step(step, output) == 0) (void)unlink(names.mark);
+}
+
+}  // namespace
+
+int ipset_swap_load(const ipset_swap_names &names, json_object *hosts) {
+  const char *set = names.set;
+  const char *temp = names.temp;
+  syslog(LOG_INFO, "stat_points_none ========== ipset_swap: %s time: %ld\n",
+         set == nullptr ? "" : set, static_cast<long>(time(nullptr)));
+  scratch_dir scratch;
+  char input[PATH_SIZE];
+  char output[PATH_SIZE];
+  char spare[PATH_SIZE];
+  if (!dir_safe(names.scratch) || !ipset_name_safe(set) || !ipset_name_safe(temp) ||
+      names.mark == nullptr || names.mark[0] != '/') {
+    syslog(LOG_WARNING, "load restore input fail: %s\n", "unsafe name");
+    return WHITELIST_LOAD_INPUT;
+  }
+  if (scratch.make(names.scratch, SCRATCH_PREFIX) != 0 ||
+      scratch.file(IPSET_INPUT_NAME, input, sizeof input) != 0 ||
+      scratch.file(IPSET_OUTPUT_NAME, output, sizeof output) != 0 ||
+      scratch.file(IPSET_SPARE_NAME, spare, sizeof spare) != 0) {
+    syslog(LOG_WARNING, "load restore input fail: %s\n", strerror(errno));
+    return WHITELIST_LOAD_INPUT;
+  }
+  char step[COMMAND_SIZE];
   char message[MESSAGE_SIZE];
 
   // The live set's type and options, as ipset itself prints them.
-  snprintf(command, sizeof command, "ipset list -t %s > %s 2>&1", set, output);
-  if (cmd_print_run(command) != 0) {
-    tool_message_read(output, message, sizeof message);
+  snprintf(step, sizeof step, "list -t %s", set);
+  if (ipset_step(step, output) != 0) {
+    message_read(output, message);
     syslog(LOG_WARNING, "load set %s unreadable: %s\n", set, message);
     return WHITELIST_LOAD_SET;
   }
   char listing[IPSET_LISTING_MAX];
-  file_head(output, listing, sizeof listing);
+  file_read(output, file_part::HEAD, listing, sizeof listing);
   char create_line[IPSET_CREATE_LINE_SIZE];
   size_t capacity =
       json_object_is_type(hosts, json_type_array) ? json_object_array_length(hosts) : 0;
   if (ipset_create_line(listing, set, temp, capacity, create_line, sizeof create_line) != 0) {
-    tool_message_read(output, message, sizeof message);
+    message_read(output, message);
     syslog(LOG_WARNING, "load set %s unreadable: %s\n", set, message);
     return WHITELIST_LOAD_SET;
   }
@@ -167,34 +265,62 @@ int ipset_swap_load(const char *dir, const char *set, const char *temp, json_obj
   int code = restore_input_write(input, create_line, set, temp, hosts, &count);
   if (code != WHITELIST_LOAD_OK) return code;
 
-  // One ipset process creates, fills, swaps and destroys; it stops at the
-  // first line it refuses, which tells how far it went.
-  char destroy[COMMAND_SIZE];
-  snprintf(destroy, sizeof destroy, "ipset -q destroy %s", temp);
-  snprintf(command, sizeof command, "ipset restore < %s > %s 2>&1", input, output);
-  bool refused = false;
-  long line = 0;
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    refused = cmd_print_run(command) != 0;
-    if (!refused) break;
-    tool_message_read(output, message, sizeof message);
-    line = error_line(message);
-    // Refused at its create line: a set of the temporary name is in the way
-    // (left by a run that was killed). It goes, and the restore runs once
-    // more; one that cannot be destroyed stops the load.
-    if (line != 1 || attempt == 1) break;
-    (void)cmd_print_run(destroy);
+  // A set of the temporary name is destroyed only when the mark says it is
+  // a leftover of ours (a load that was killed).
+  const int mark = mark_state(names.mark);
+  if (mark < 0) {
+    syslog(LOG_WARNING, "load restore input fail: %s is not the daemon's file\n", names.mark);
+    return WHITELIST_LOAD_INPUT;
   }
-  const long swap_line = static_cast<long>(count) + 2;
-  if (refused && line == swap_line + 1) {
-    // The live set already holds the new list: a temporary set that cannot
-    // be destroyed now is in the way of the next load, which destroys it.
+  if (mark == 1) {
+    snprintf(step, sizeof step, "-q destroy %s", temp);
+    (void)ipset_step(step, output);
+  }
+  if (mark_write(names.mark) != 0) {
+    syslog(LOG_WARNING, "load restore input fail: %s\n", strerror(errno));
+    return WHITELIST_LOAD_INPUT;
+  }
+
+  // Create and fill the temporary set. An add line that ipset refuses
+  // costs only its element: the set goes, the line goes, the rest loads.
+  char restore[COMMAND_SIZE];
+  snprintf(restore, sizeof restore, "ipset restore < %s > %s 2>&1", input, output);
+  for (int drops = 0;; ++drops) {
+    if (cmd_print_run(restore) == 0) break;
+    message_read(output, message);
+    const long line = error_line(message);
+    const bool add_line = line >= 2 && line <= static_cast<long>(count) + 1;
+    if (add_line && drops < IPSET_DROPS_MAX && input_line_drop(input, spare, line) == 0) {
+      --count;
+      snprintf(step, sizeof step, "-q destroy %s", temp);
+      (void)ipset_step(step, output);
+      continue;
+    }
+    syslog(LOG_WARNING, "load restore fail: %s\n", message);
+    if (line != 1) {
+      temp_destroy(names, output);
+    } else if (mark == 0 && drops == 0) {
+      // A set of that name that is not ours stood in the way: it stays.
+      (void)unlink(names.mark);
+    }
+    return WHITELIST_LOAD_RESTORE;
+  }
+
+  snprintf(step, sizeof step, "swap %s %s", temp, set);
+  if (ipset_step(step, output) != 0) {
+    message_read(output, message);
+    syslog(LOG_WARNING, "load swap fail: %s\n", message);
+    temp_destroy(names, output);
+    return WHITELIST_LOAD_SWAP;
+  }
+  // The live set holds the new list: a temporary set that cannot be
+  // destroyed now keeps its mark, and the next load destroys it.
+  snprintf(step, sizeof step, "destroy %s", temp);
+  if (ipset_step(step, output) != 0) {
+    message_read(output, message);
     syslog(LOG_WARNING, "ipset destroy %s fail: %s\n", temp, message);
-  } else if (refused) {
-    syslog(LOG_WARNING, line == swap_line ? "load swap fail: %s\n" : "load restore fail: %s\n",
-           message);
-    (void)cmd_print_run(destroy);
-    return line == swap_line ? WHITELIST_LOAD_SWAP : WHITELIST_LOAD_RESTORE;
+  } else {
+    (void)unlink(names.mark);
   }
   syslog(LOG_WARNING, "ipset swap %s: %d addresses\n", set, count);
   return WHITELIST_LOAD_OK;

@@ -21,7 +21,8 @@ enum whitelist_load_status {
 enum whitelist_swap_status {
   WHITELIST_LOAD_HOSTS = -8,     // "host" not an array, or an element unreadable
   WHITELIST_LOAD_SET = -9,       // the live set missing, or its type unreadable
-  WHITELIST_LOAD_INPUT = -10,    // the restore input could not be written
+  WHITELIST_LOAD_INPUT = -10,    // the restore input could not be written, or the
+                                 // leftover mark is not the daemon's file
   WHITELIST_LOAD_RESTORE = -11,  // ipset refused the restore
   WHITELIST_LOAD_SWAP = -12,     // ipset refused the swap
 };

@@ -4,6 +4,7 @@
 
 #include "sync/ipset_swap.h"
 #include "sync/paths.h"
+#include "sync/scratch_dir.h"
 #include "sync/whitelist_document.h"
 #include "sync/whitelist_load.h"
 
@@ -13,7 +14,9 @@ int whitelist_load(const char *path, const cdn_state *state) {
   int code = whitelist_document_read(path, state, &doc, &hosts);
   if (code != WHITELIST_LOAD_OK) return code;
   // Only now, with the whole document valid, is any set touched.
-  code = ipset_swap_load(WHITELIST_DIR, WHITELIST_SET, WHITELIST_SWAP_SET, hosts);
+  const ipset_swap_names names{WHITELIST_SET, WHITELIST_SWAP_SET, WHITELIST_SWAP_MARK,
+                               SCRATCH_PARENT};
+  code = ipset_swap_load(names, hosts);
   if (code != WHITELIST_LOAD_OK) {
     syslog(LOG_WARNING, "load return %d\n", code);
     return code;

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # The builds that packagers and router SDKs make, beside dev.sh's default
-# one: run by `./dev.sh matrix` (after it has installed clang and PCRE2).
+# one: run by `./dev.sh matrix` (after it has installed clang).
 # Every build treats warnings as errors and lives in a build-matrix-*
 # directory of its own.
 #
 #   gcc-release   GCC, Release, everything (tests, benchmarks); unit tests
 #   clang-debug   clang, Debug, everything; unit tests
-#   pcre2         match rules over PCRE2; the match, allocation and
-#                 decoder-corpus tests
+#   pcre          match rules over classic PCRE (the default build takes
+#                 PCRE2); the match, allocation and decoder-corpus tests
 #   daemon-only   crypto, match, HTTP, tests and benchmarks off, configured
 #                 with json-c as the only pkg-config module in sight; the
 #                 daemon's dependency and size check
@@ -60,18 +60,18 @@ clang_debug() {
   unit_tests build-matrix-clang-debug
 }
 
-pcre2() {
-  say "match rules over PCRE2"
-  local dir=build-matrix-pcre2
-  configure "$dir" -DQUORVEL_REGEX=PCRE2 -DQUORVEL_WITH_MATCH=ON -DQUORVEL_WITH_HTTP=OFF \
+pcre_classic() {
+  say "match rules over classic PCRE"
+  local dir=build-matrix-pcre
+  configure "$dir" -DQUORVEL_REGEX=PCRE -DQUORVEL_WITH_MATCH=ON -DQUORVEL_WITH_HTTP=OFF \
     -DQUORVEL_BENCH=OFF
   cmake --build "$dir" -j "$jobs" --target support_lib_test support_alloc_test codec_replay
-  # The programs must really use PCRE2, not classic PCRE.
+  # The programs must really use classic PCRE, not PCRE2.
   local needed
   needed=$(readelf -d "$dir/tests/support_lib_test" | grep NEEDED)
-  grep -q 'libpcre2-8' <<<"$needed" || { echo "support_lib_test does not use PCRE2" >&2; return 1; }
-  if grep -q 'libpcre\.so' <<<"$needed"; then
-    echo "support_lib_test links classic PCRE" >&2
+  grep -q 'libpcre\.so' <<<"$needed" || { echo "support_lib_test does not use PCRE" >&2; return 1; }
+  if grep -q 'libpcre2-8' <<<"$needed"; then
+    echo "support_lib_test links PCRE2" >&2
     return 1
   fi
   unit_tests "$dir" -L unit
@@ -164,13 +164,13 @@ mbedtls3() {
 }
 
 builds=("$@")
-[ ${#builds[@]} -gt 0 ] || builds=(gcc-release clang-debug pcre2 daemon-only uci-staging mbedtls3)
+[ ${#builds[@]} -gt 0 ] || builds=(gcc-release clang-debug pcre daemon-only uci-staging mbedtls3)
 start=$SECONDS
 for name in "${builds[@]}"; do
   case "$name" in
     gcc-release) gcc_release ;;
     clang-debug) clang_debug ;;
-    pcre2) pcre2 ;;
+    pcre) pcre_classic ;;
     daemon-only) daemon_only ;;
     uci-staging) uci_staging ;;
     mbedtls3) mbedtls3 ;;

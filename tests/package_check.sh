@@ -5,10 +5,12 @@
 # 2. three builds in build-package/ (the daemon alone, the library static,
 #    the library shared), each installed into a staging folder (DESTDIR,
 #    prefix /usr) together with the files that the OpenWrt package adds
-#    (schedule, init script);
+#    (init script, hooks);
 # 3. the consumer example built against each library's staging folder
 #    twice, through the CMake package and through pkg-config, and run;
-# 4. the shared libraries: soname, and no C++ runtime underneath;
+# 4. the shared libraries: soname, and no C++ runtime underneath, also when
+#    linked once more with --no-as-needed (as by a toolchain that does not
+#    pass --as-needed by default);
 # 5. the feed's test script against the staged packages, and the schedule's
 #    tests with the staged daemon, both in the sandbox.
 set -euo pipefail
@@ -20,7 +22,8 @@ jobs=$(($(nproc) < 2 ? $(nproc) : 2))
 step() { printf '\n== %s\n' "$*"; }
 
 step "shellcheck"
-shellcheck openwrt/quorvel/test.sh openwrt/quorvel/files/quorvel-schedule tests/package_check.sh
+shellcheck openwrt/quorvel/test.sh openwrt/quorvel/files/quorvel.firewall \
+  openwrt/quorvel/files/quorvel.hotplug openwrt/quorvel/files/quorvel.defaults tests/package_check.sh
 shellcheck -s sh openwrt/quorvel/files/quorvel-nft.uci-defaults
 shellcheck -s sh openwrt/quorvel/files/quorvel.init
 
@@ -35,8 +38,9 @@ build_and_stage() {
   cmake --build "$dir" -j "$jobs"
   rm -rf "$dir/stage"
   DESTDIR=$dir/stage cmake --install "$dir" >/dev/null
-  install -D -m 755 openwrt/quorvel/files/quorvel-schedule "$dir/stage/usr/sbin/quorvel-schedule"
   install -D -m 755 openwrt/quorvel/files/quorvel.init "$dir/stage/etc/init.d/quorvel"
+  install -D -m 755 openwrt/quorvel/files/quorvel.firewall "$dir/stage/usr/share/quorvel/firewall.include"
+  install -D -m 644 openwrt/quorvel/files/quorvel.hotplug "$dir/stage/etc/hotplug.d/iface/95-quorvel"
 }
 
 # consume NAME: the consumer example against $out/NAME/stage, both ways.
@@ -91,6 +95,27 @@ for piece in core files url dnsmasq crypto match http; do
   fi
   echo "$soname"
 done
+# A toolchain without --as-needed keeps every library that the driver puts
+# on the line: -Wl,--no-as-needed after everything else (the standard
+# libraries come last, just before the driver's own) makes this one so.
+step "shared libraries linked with --no-as-needed"
+pieces=(core files url dnsmasq crypto match http)
+cmake --no-warn-unused-cli -S . -B "$out/no-as-needed" -DQUORVEL_TESTS=OFF -DQUORVEL_BENCH=OFF -DQUORVEL_WERROR=ON \
+  -DBUILD_SHARED_LIBS=ON -DQUORVEL_UCI=OWN -DQUORVEL_REGEX=PCRE2 -DQUORVEL_WITH_CRYPTO=ON \
+  -DQUORVEL_WITH_MATCH=ON -DQUORVEL_WITH_HTTP=ON \
+  -DCMAKE_C_STANDARD_LIBRARIES=-Wl,--no-as-needed -DCMAKE_CXX_STANDARD_LIBRARIES=-Wl,--no-as-needed \
+  >/dev/null
+cmake --build "$out/no-as-needed" -j "$jobs" --target "${pieces[@]/#/quorvel_}"
+for piece in "${pieces[@]}"; do
+  library=$(find "$out/no-as-needed/lib" -name "libquorvel_$piece.so.$version")
+  needed=$(readelf -d "$library" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
+  if grep -Eq 'libstdc\+\+|libgcc_s' <<<"$needed"; then
+    echo "libquorvel_$piece.so needs the C++ runtime: $needed" >&2
+    exit 1
+  fi
+  echo "libquorvel_$piece.so: $needed"
+done
+
 # The consumer of shared pieces loads them, not copies linked into it.
 readelf -d "$out/shared/consumer-pc/consumer" | grep -q 'NEEDED.*libquorvel_match.so' || {
   echo "the pkg-config consumer of the shared build does not load libquorvel_match" >&2
@@ -105,4 +130,5 @@ QUORVEL_STAGE=$out/daemon/stage QUORVEL_FEED_PACKAGES=quorvel python3 -m unittes
 QUORVEL_STAGE=$out/shared/stage \
   QUORVEL_FEED_PACKAGES="libquorvel libquorvel-dnsmasq libquorvel-crypto libquorvel-match libquorvel-http zentix quorvel-url-selftest" \
   python3 -m unittest feed_check
-QUORVEL_BIN=$out/daemon/stage/usr/sbin/quorvel python3 -m unittest test_schedule
+QUORVEL_BIN=$out/daemon/stage/usr/sbin/quorvel QUORVEL_SCHEDULE=$out/daemon/stage/usr/sbin/quorvel-schedule \
+  python3 -m unittest test_schedule

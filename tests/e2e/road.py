@@ -29,7 +29,7 @@ class Road:
             self.sb.close()
             raise
 
-    def wait_for_service(self, timeout=10):
+    def wait_for_service(self, timeout=60):
         # The service writes its port file once it listens.
         port_file = os.path.join(self.sb.state, "port")
         deadline = time.monotonic() + timeout

@@ -310,7 +310,7 @@ class Sandbox:
             with open(os.path.join(self.agent_dir, "remove"), "w") as f:
                 f.write(remove)
 
-    def agent_started(self, timeout=10):
+    def agent_started(self, timeout=60):
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             if os.path.exists(os.path.join(self.agent_dir, "started")):

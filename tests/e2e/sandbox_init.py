@@ -123,11 +123,41 @@ class SyslogReceiver(threading.Thread):
         return taken
 
 
+class OrphanReaper(threading.Thread):
+    """Reaps the orphans that the namespace hands to process 1, as a
+    router's init does (a zombie's pid would still count as a live
+    process), leaving alone the children that the tests wait for."""
+
+    def __init__(self, children, lock):
+        super().__init__(daemon=True)
+        self.children, self.lock = children, lock
+
+    def run(self):
+        while True:
+            time.sleep(0.02)
+            with self.lock:
+                for entry in os.listdir("/proc"):
+                    if not entry.isdigit() or int(entry) in self.children:
+                        continue
+                    try:
+                        with open(f"/proc/{entry}/stat") as f:
+                            fields = f.read().rsplit(")", 1)[1].split()
+                    except (OSError, IndexError):
+                        continue
+                    if fields[0] == "Z" and int(fields[1]) == os.getpid():
+                        try:
+                            os.waitpid(int(entry), os.WNOHANG)
+                        except ChildProcessError:
+                            pass
+
+
 def main():
     stage()
     receiver = SyslogReceiver()
     receiver.start()
     children = {}
+    started = threading.Lock()
+    OrphanReaper(children, started).start()
     outputs = {}
     out = sys.stdout
     out.write(json.dumps({"ready": os.getpid()}) + "\n")
@@ -144,7 +174,7 @@ def main():
                 out_path = os.path.join(STATE, f"out-{number}")
                 err_path = os.path.join(STATE, f"err-{number}")
                 stdin = base64.b64decode(request.get("stdin", ""))
-                with open(out_path, "wb") as out_file, open(err_path, "wb") as err_file:
+                with open(out_path, "wb") as out_file, open(err_path, "wb") as err_file, started:
                     stdout = out_file.fileno()
                     if request.get("broken_stdout"):
                         # A pipe whose reading end is already closed.
@@ -156,7 +186,7 @@ def main():
                                              stdout=stdout, stderr=err_file)
                     if stdout != out_file.fileno():
                         os.close(stdout)
-                children[child.pid] = child
+                    children[child.pid] = child
                 outputs[child.pid] = (out_path, err_path)
                 if stdin:
                     child.stdin.write(stdin)
@@ -165,13 +195,16 @@ def main():
             elif op == "signal":
                 os.kill(request["pid"], request["signal"])
             elif op == "wait":
-                child = children.pop(request["pid"])
+                # Kept in children until waited for: the reaper leaves it.
+                child = children[request["pid"]]
                 try:
                     child.wait(timeout=request.get("timeout", 60))
                 except subprocess.TimeoutExpired:
                     child.kill()
                     child.wait()
                     reply["timed_out"] = True
+                with started:
+                    children.pop(request["pid"])
                 out_path, err_path = outputs[request["pid"]]
                 with open(out_path, "rb") as f:
                     stdout = f.read()
@@ -214,6 +247,7 @@ def main():
 
 if __name__ == "__main__":
     # Orphans of the namespace (an agent left behind by a daemon that was
-    # ended) become ours; they are ended with the namespace.
+    # ended) become ours; they are reaped when they end, or ended with the
+    # namespace.
     signal.signal(signal.SIGCHLD, signal.SIG_DFL)
     main()

@@ -4,7 +4,9 @@ after the fault is cleared converges."""
 
 import unittest
 
-from daemon_case import (DaemonTestCase, INFO, TIMESTAMP_FILE, WARNING, WHITELIST_FILE,
+import stat
+
+from daemon_case import (DaemonTestCase, INFO, PID_FILE, TIMESTAMP_FILE, WARNING, WHITELIST_FILE,
                          Sandbox, request_line, store_line, whitelist)
 
 HOSTS = ["1.2.3.4", "10.0.0.0/8"]
@@ -123,6 +125,32 @@ class MissingSet(DaemonTestCase):
         self.assertSyslog(second, ORDINARY_SYSLOG)
         self.assertEqual(self.sb.members(), HOSTS)
         self.assertEqual(self.sb.read(TIMESTAMP_FILE), b'{"updateTime":"2"}\n')
+
+class PidFileNotOurs(DaemonTestCase):
+    """What another user made at the pid path is replaced, never kept or
+    written through; its pid is not believed."""
+
+    def assertOwnPidFile(self, result):
+        self.assertEqual(result.status, 0, result.stdout)
+        self.assertEqual(self.sb.read(PID_FILE), f"{result.syslog[-1].pid}\n".encode())
+        facts = self.sb.sh(f"stat -c '%u %h %a' {PID_FILE}").stdout.split()
+        self.assertEqual(facts, ["0", "1", "640"])
+
+    def test_a_file_of_another_user(self):
+        # It names a live process (1), which would refuse the start.
+        self.sb.write(PID_FILE, "1\n", mode=0o666)
+        self.sb.sh(f"chown 65534:65534 {PID_FILE}")
+        self.sb.agent(whitelist("2"))
+        self.assertOwnPidFile(self.sb.run())
+
+    def test_a_hard_link_to_a_file_elsewhere(self):
+        self.sb.write("/tmp/precious", "keep me\n", mode=0o604)
+        self.sb.sh(f"ln /tmp/precious {PID_FILE}")
+        self.sb.agent(whitelist("2"))
+        self.assertOwnPidFile(self.sb.run())
+        self.assertEqual(self.sb.read("/tmp/precious"), b"keep me\n")
+        self.assertEqual(stat.S_IMODE(self.sb.mode("/tmp/precious")), 0o604)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -3,6 +3,7 @@ the whole list goes into a temporary set by one `ipset restore` and is
 swapped with the live set, which never holds a part of either list."""
 
 import os
+import re
 import unittest
 
 import test_cycle
@@ -10,9 +11,10 @@ import test_cycle
 from daemon_case import (DaemonTestCase, INFO, TIMESTAMP_FILE, WARNING, WHITELIST_FILE,
                          request_line, store_line, whitelist)
 
-TEMP = "cdnwhite_tmp"
-INPUT = "/etc/.quorvel/ipset_input"
-OUTPUT = "/etc/.quorvel/ipset_output"
+TEMP = "quorvel_swap"
+MARK = "/tmp/quorvel_swap.set"
+INPUT = "<dir>/ipset_input"
+OUTPUT = "<dir>/ipset_output"
 NO_SET = "ipset v7.17: The set with the given name does not exist"
 
 
@@ -26,7 +28,14 @@ def swap_lines():
     return [
         f"cmd:  ipset list -t cdnwhite > {OUTPUT} 2>&1\n",
         f"cmd:  ipset restore < {INPUT} > {OUTPUT} 2>&1\n",
+        f"cmd:  ipset swap {TEMP} cdnwhite > {OUTPUT} 2>&1\n",
+        f"cmd:  ipset destroy {TEMP} > {OUTPUT} 2>&1\n",
     ]
+
+
+def private_folder(stdout):
+    """stdout with the load's private folder under /tmp named <dir>."""
+    return re.sub(r"/tmp/quorvel\.[A-Za-z0-9]{6}", "<dir>", stdout)
 
 
 @unittest.skipUnless(os.environ.get("QUORVEL_IPSET_LOAD") == "swap",
@@ -50,8 +59,12 @@ class SwapLoad(DaemonTestCase):
         self.assertEqual(self.sb.members(), members)
         self.assertEqual(self.sb.read(TIMESTAMP_FILE), b'{"updateTime":"1"}\n')
         self.assertNotIn(store_line("2"), result.stdout)
-        for path in (INPUT, OUTPUT, WHITELIST_FILE):
-            self.assertIsNone(self.sb.mode(path), path)
+        self.assertNoFiles()
+
+    def assertNoFiles(self):
+        """Neither the answer nor the load's private folder is left."""
+        self.assertIsNone(self.sb.mode(WHITELIST_FILE))
+        self.assertEqual(self.sb.sh("ls -d /tmp/quorvel.??????").stdout, "")
 
     def test_a_changed_list_replaces_the_set_in_one_step(self):
         old, new = addresses(3000, 9), addresses(30000)
@@ -71,7 +84,7 @@ class SwapLoad(DaemonTestCase):
         self.assertEqual(counts[-1], "Number of entries: 30000")
 
         self.assertEqual(result.status, 0)
-        self.assertEqual(result.stdout, "".join([
+        self.assertEqual(private_folder(result.stdout), "".join([
             "local cdn->timestamp:  (1)\n",
             request_line("1"),
             "server response enabled:1 timestamp:2\n",
@@ -82,6 +95,7 @@ class SwapLoad(DaemonTestCase):
             (WARNING, "t1:1\nt2:2\n"),
             (INFO, "stat_points_none ========== ipset_swap: cdnwhite time: *"),
             (WARNING, "ip invalid example.com\n"),
+            (WARNING, "ip invalid \n"),
             (WARNING, "ip list end 0\n"),
             (WARNING, "ipset swap cdnwhite: 30000 addresses\n"),
             (WARNING, "config load success:\n"),
@@ -90,8 +104,8 @@ class SwapLoad(DaemonTestCase):
         self.assertEqual(self.sb.members(), sorted(new))
         self.assertEqual(self.set_names(), ["cdnwhite"])
         self.assertEqual(self.sb.read(TIMESTAMP_FILE), b'{"updateTime":"2"}\n')
-        for path in (INPUT, OUTPUT, WHITELIST_FILE):
-            self.assertIsNone(self.sb.mode(path), path)
+        self.assertNoFiles()
+        self.assertIsNone(self.sb.mode(MARK))
 
     def test_a_list_past_maxelem_loads_whole_into_a_set_of_the_same_kind(self):
         self.sb.sh("ipset destroy cdnwhite; ipset create cdnwhite hash:net maxelem 4 counters")
@@ -119,7 +133,7 @@ class SwapLoad(DaemonTestCase):
         self.assertIn("load return -9\n", result.texts(WARNING))
         self.assertEqual(self.set_names(), [])
         self.assertEqual(self.sb.read(TIMESTAMP_FILE), b'{"updateTime":"1"}\n')
-        self.assertIsNone(self.sb.mode(OUTPUT))
+        self.assertNoFiles()
 
         self.sb.sh("ipset create cdnwhite hash:net")
         again = self.sb.run()
@@ -130,32 +144,61 @@ class SwapLoad(DaemonTestCase):
     def test_a_leftover_temporary_set(self):
         self.sb.sh("ipset add cdnwhite 9.9.9.9")
         self.store_stamp("1")
-        # Left by a killed run, of another kind and with members of its own.
-        self.sb.sh(f"ipset create {TEMP} hash:ip family inet6; ipset add {TEMP} ::1")
+        # Left by a killed run (its mark stands), of another kind and with
+        # members of its own.
+        self.sb.sh(f"ipset create {TEMP} hash:ip family inet6; ipset add {TEMP} ::1; touch {MARK}")
         self.sb.agent(whitelist("2", ["1.2.3.4"]))
         self.assertIn("config load success:\n", self.sb.run().texts(WARNING))
         self.assertEqual(self.sb.members(), ["1.2.3.4"])
         self.assertEqual(self.set_names(), ["cdnwhite"])
+        self.assertIsNone(self.sb.mode(MARK))
 
-        # One that another set holds cannot be destroyed: the load stops.
+        # One that another set holds cannot be destroyed: the load stops,
+        # and the mark stays for the next load.
+        exists = ("load restore fail: ipset v7.17: Error in line 1: "
+                  "Set cannot be created: set with the same name already exists\n")
         self.store_stamp("1")
         self.sb.sh(f"ipset create {TEMP} hash:net; ipset add {TEMP} 6.6.6.6;"
-                   f" ipset create holder list:set; ipset add holder {TEMP}")
+                   f" ipset create holder list:set; ipset add holder {TEMP}; touch {MARK}")
         self.sb.agent(whitelist("2", ["5.5.5.5"]))
-        result = self.sb.run()
-        self.assertUntouched(result, -11, "load restore fail: ipset v7.17: Error in line 1: "
-                             "Set cannot be created: set with the same name already exists\n",
-                             ["1.2.3.4"])
+        self.assertUntouched(self.sb.run(), -11, exists, ["1.2.3.4"])
         self.assertEqual(self.sb.members(TEMP), ["6.6.6.6"])
+        self.assertIsNotNone(self.sb.mode(MARK))
 
-    def test_a_refused_restore_leaves_the_set_as_it_was(self):
+        # Without the mark the set is someone else's: never destroyed, even
+        # when nothing holds it.
+        self.sb.sh(f"ipset destroy holder; rm {MARK}")
+        self.sb.agent(whitelist("2", ["5.5.5.5"]))
+        self.assertUntouched(self.sb.run(), -11, exists, ["1.2.3.4"])
+        self.assertEqual(self.sb.members(TEMP), ["6.6.6.6"])
+        self.assertIsNone(self.sb.mode(MARK))
+
+    def test_no_single_element_holds_back_the_list(self):
         self.sb.sh("ipset add cdnwhite 9.9.9.9")
         self.store_stamp("1")
-        self.sb.agent(whitelist("2", ["1.2.3.4", "1..2//3", "5.6.7.8"]))
+        self.sb.agent(whitelist("2", ["192.0.2.1", "300.1.1.1", "1..2//3", "10.0.0.0/33",
+                                      "010.1.1.1", "198.51.100.0/24"]))
         result = self.sb.run()
-        self.assertUntouched(result, -11, "load restore fail: ipset v7.17: Error in line 3: "
-                             "Syntax error: '/3' is invalid as number\n", ["9.9.9.9"])
+        warnings = result.texts(WARNING)
+        for text in ("300.1.1.1", "1..2//3", "10.0.0.0/33", "010.1.1.1"):
+            self.assertIn(f"ip invalid {text}\n", warnings)
+        self.assertIn("ipset swap cdnwhite: 2 addresses\n", warnings)
+        self.assertIn("config load success:\n", warnings)
+        self.assertEqual(self.sb.members(), ["192.0.2.1", "198.51.100.0/24"])
+        self.assertEqual(self.sb.read(TIMESTAMP_FILE), b'{"updateTime":"2"}\n')
+
+        # What passes every check and ipset still refuses (a set of single
+        # addresses takes no 0.0.0.0) costs that element alone.
+        self.sb.sh("ipset destroy cdnwhite; ipset create cdnwhite hash:ip")
+        self.sb.agent(whitelist("3", ["192.0.2.1", "0.0.0.0", "192.0.2.2"]))
+        result = self.sb.run()
+        self.assertIn("ip invalid 0.0.0.0\n", result.texts(WARNING))
+        self.assertIn("config load success:\n", result.texts(WARNING))
+        self.assertEqual(private_folder(result.stdout).count(f"cmd:  ipset -q destroy {TEMP}"), 1)
+        self.assertEqual(self.sb.members(), ["192.0.2.1", "192.0.2.2"])
+        self.assertEqual(self.sb.read(TIMESTAMP_FILE), b'{"updateTime":"3"}\n')
         self.assertEqual(self.set_names(), ["cdnwhite"])
+        self.assertNoFiles()
 
     def test_an_incomplete_host_list_leaves_the_set_as_it_was(self):
         self.sb.sh("ipset add cdnwhite 9.9.9.9")

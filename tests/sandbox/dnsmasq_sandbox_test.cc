@@ -114,7 +114,8 @@ bool dns_query(const std::string &name, int port) {
   server.sin_family = AF_INET;
   server.sin_port = htons(static_cast<uint16_t>(port));
   server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  for (int attempt = 0; attempt < 40; ++attempt) {
+  // About a minute in all: dnsmasq may start slowly on a busy machine.
+  for (int attempt = 0; attempt < 170; ++attempt) {
     int fd = socket(AF_INET, SOCK_DGRAM, 0);
     if (fd < 0) return false;
     sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&server),

@@ -6,6 +6,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <regex>
 #include <string>
 
 #include "lib/json_doc.h"
@@ -20,21 +21,23 @@ const char LISTING[] =
     "Header: family inet hashsize 1024 maxelem 65536 bucketsize 12 initval 0x2a2eac45\n"
     "References: 0\nNumber of entries: 1\n";
 
-// A scripted ipset: records each call, keeps the restore input, prints the
-// listing, and fails the step named in the file "fail" the way the real
-// tool does (a restore names the input line it stopped at).
+// A scripted ipset: records each call and each restore input, prints the
+// listing, and refuses what the files "refuse" (addresses of add lines, as
+// the real tool does: a warning, then the line it stopped at) and "fail"
+// (the step "swap" or "destroy") name.
 const char IPSET_SCRIPT[] = R"(#!/bin/sh
 d=$(dirname "$0")
 printf '%s\n' "$*" >> "$d/calls"
 fail=$(cat "$d/fail" 2>/dev/null)
 case "$1" in
   list) cat "$d/listing" ;;
-  restore) cat > "$d/restored"
-        lines=$(wc -l < "$d/restored")
-        case "$fail" in
-          swap) echo "ipset v7.17: Error in line $((lines - 1)): The sets cannot be swapped" >&2; exit 1 ;;
-          destroy) echo "ipset v7.17: Error in line $lines: Set cannot be destroyed" >&2; exit 1 ;;
-        esac ;;
+  restore) cat > "$d/restored"; cat "$d/restored" >> "$d/restores"
+        n=$(grep -n -F -w -f "$d/refuse" "$d/restored" 2>/dev/null | head -n 1 | cut -d: -f1)
+        if [ -n "$n" ]; then
+          echo "ipset v7.17: Warning: something to ignore"
+          echo "ipset v7.17: Error in line $n: Hash is full, cannot add more elements"; exit 1
+        fi ;;
+  swap|destroy) if [ "$fail" = "$1" ]; then echo "ipset v7.17: $1 refused"; exit 1; fi ;;
 esac
 exit 0
 )";
@@ -48,113 +51,144 @@ class IpsetSwap : public ::testing::Test {
     tool.write("listing", LISTING);
   }
 
-  int load(const char *hosts_json) {
-    json_doc hosts(json_tokener_parse(hosts_json));
+  int load(const std::string &hosts_json) {
+    json_doc hosts(json_tokener_parse(hosts_json.c_str()));
+    unlink(tool.file("calls").c_str());
+    unlink(tool.file("restores").c_str());
     testing::internal::CaptureStdout();
-    int result = ipset_swap_load(work.path().c_str(), "cdnwhite", "cdnwhite_tmp", hosts.get());
-    printed = testing::internal::GetCapturedStdout();
+    int result = ipset_swap_load(names, hosts.get());
+    printed = std::regex_replace(testing::internal::GetCapturedStdout(),
+                                 std::regex(work.path() + "/quorvel\\.[A-Za-z0-9]{6}/"), "<dir>/");
     return result;
   }
 
-  // The names left in the working directory.
+  // The names left in the folder where the load makes its own.
   std::string work_entries() const {
-    std::string names;
+    std::string entries;
     DIR *dir = opendir(work.path().c_str());
     while (dirent *entry = readdir(dir)) {
       std::string name = entry->d_name;
-      if (name != "." && name != "..") names += name + " ";
+      if (name != "." && name != "..") entries += name + " ";
     }
     closedir(dir);
-    return names;
+    return entries;
   }
+
+  bool marked() const { return access(mark.c_str(), F_OK) == 0; }
 
   temp_dir tool;
   path_prefix path{tool.path()};
   temp_dir work;
+  temp_dir run;
+  std::string mark = run.file("quorvel_swap.set");
+  ipset_swap_names names{"cdnwhite", "quorvel_swap", mark.c_str(), work.path().c_str()};
   std::string printed;
 };
 
-TEST_F(IpsetSwap, OneRestoreThenSwapThenDestroy) {
+TEST_F(IpsetSwap, ValidAddressesLoadInOneRestoreThenSwapThenDestroy) {
   std::string long_address(110, '1');
-  std::string hosts =
-      "[\"1.2.3.4\",\"10.0.0.0/8\",\"example.com\",\"\",12,\"1.2.3.4\",\"" + long_address + "\"]";
-  EXPECT_EQ(load(hosts.c_str()), 0);
-  EXPECT_EQ(tool.read("calls"), "list -t cdnwhite\nrestore\n");
+  EXPECT_EQ(load("[\"1.2.3.4\",\"10.0.0.0/8\",\"300.1.1.1\",\"1..2//3\",\"10.0.0.0/33\","
+                 "\"010.1.1.1\",\"example.com\",\"\",12,\"1.2.3.4\",\"" +
+                 long_address + "\"]"),
+            0);
+  EXPECT_EQ(tool.read("calls"),
+            "list -t cdnwhite\nrestore\nswap quorvel_swap cdnwhite\ndestroy quorvel_swap\n");
   EXPECT_EQ(tool.read("restored"),
-            "create cdnwhite_tmp hash:net family inet hashsize 1024 maxelem 65536 bucketsize 12\n"
-            "add cdnwhite_tmp 1.2.3.4 -exist\nadd cdnwhite_tmp 10.0.0.0/8 -exist\n"
-            "add cdnwhite_tmp 12 -exist\nadd cdnwhite_tmp 1.2.3.4 -exist\n"
-            "swap cdnwhite_tmp cdnwhite\ndestroy cdnwhite_tmp\n");
-  const std::string out = work.path() + "/ipset_output";
-  EXPECT_EQ(printed, "cmd:  ipset list -t cdnwhite > " + work.path() +
-                         "/ipset_output 2>&1\ncmd:  ipset restore < " + work.path() +
-                         "/ipset_input > " + work.path() + "/ipset_output 2>&1\n");
-  EXPECT_EQ(log_capture_count(LOG_WARNING, "ip invalid example.com\n"), 1);
-  // Too long for the one-by-one load's command line: refused the same way.
-  EXPECT_EQ(log_capture_count(LOG_WARNING, "ip invalid " + long_address + "\n"), 1);
+            "create quorvel_swap hash:net family inet hashsize 1024 maxelem 65536 bucketsize 12\n"
+            "add quorvel_swap 1.2.3.4 -exist\nadd quorvel_swap 10.0.0.0/8 -exist\n"
+            "add quorvel_swap 1.2.3.4 -exist\n");
+  EXPECT_EQ(printed,
+            "cmd:  ipset list -t cdnwhite > <dir>/ipset_output 2>&1\n"
+            "cmd:  ipset restore < <dir>/ipset_input > <dir>/ipset_output 2>&1\n"
+            "cmd:  ipset swap quorvel_swap cdnwhite > <dir>/ipset_output 2>&1\n"
+            "cmd:  ipset destroy quorvel_swap > <dir>/ipset_output 2>&1\n");
+  for (std::string text : {"300.1.1.1", "1..2//3", "10.0.0.0/33", "010.1.1.1", "example.com", "",
+                           "12", long_address.c_str()})
+    EXPECT_EQ(log_capture_count(LOG_WARNING, "ip invalid " + text + "\n"), 1) << text;
   EXPECT_EQ(log_capture_count(LOG_WARNING, "ip list end 0\n"), 1);
-  EXPECT_EQ(log_capture_count(LOG_WARNING, "ipset swap cdnwhite: 4 addresses\n"), 1)
+  EXPECT_EQ(log_capture_count(LOG_WARNING, "ipset swap cdnwhite: 3 addresses\n"), 1)
       << log_capture_dump();
   EXPECT_EQ(work_entries(), "");
+  EXPECT_FALSE(marked());
 }
 
-// The steps a real ipset cannot be made to refuse on demand; the others
-// (a missing set, a refused add, a held leftover) are tested end to end.
+TEST_F(IpsetSwap, AnElementIpsetStillRefusesCostsOnlyItself) {
+  tool.write("refuse", "1.0.0.2\n1.0.0.4\n");
+  EXPECT_EQ(load("[\"1.0.0.1\",\"1.0.0.2\",\"1.0.0.3\",\"1.0.0.4\"]"), 0);
+  EXPECT_EQ(tool.read("calls"),
+            "list -t cdnwhite\nrestore\n-q destroy quorvel_swap\nrestore\n"
+            "-q destroy quorvel_swap\nrestore\nswap quorvel_swap cdnwhite\ndestroy quorvel_swap\n");
+  EXPECT_EQ(tool.read("restored"),
+            "create quorvel_swap hash:net family inet hashsize 1024 maxelem 65536 bucketsize 12\n"
+            "add quorvel_swap 1.0.0.1 -exist\nadd quorvel_swap 1.0.0.3 -exist\n");
+  EXPECT_EQ(log_capture_count(LOG_WARNING, "ip invalid 1.0.0.2\n"), 1);
+  EXPECT_EQ(log_capture_count(LOG_WARNING, "ip invalid 1.0.0.4\n"), 1);
+  EXPECT_EQ(log_capture_count(LOG_WARNING, "ipset swap cdnwhite: 2 addresses\n"), 1)
+      << log_capture_dump();
+
+  // Past the bound of drops the load gives up, and its set goes.
+  std::string hosts = "[\"3.3.3.3\"";
+  for (int i = 1; i <= IPSET_DROPS_MAX + 1; ++i) hosts += ",\"2.0.0." + std::to_string(i) + "\"";
+  tool.write("refuse", "2.0.0\n");
+  EXPECT_EQ(load(hosts + "]"), WHITELIST_LOAD_RESTORE);
+  EXPECT_EQ(log_capture_count(LOG_WARNING,
+                              "load restore fail: ipset v7.17: Error in line 3: Hash is full, "
+                              "cannot add more elements\n"),
+            1)
+      << log_capture_dump();
+  EXPECT_EQ(tool.read("calls").substr(tool.read("calls").rfind("restore\n")),
+            "restore\n-q destroy quorvel_swap\n");
+  EXPECT_FALSE(marked());
+}
+
+// Each step is decided by its own exit status, whatever ipset prints.
 TEST_F(IpsetSwap, ARefusedSwapOrAFinalDestroy) {
-  struct {
-    const char *fail;
-    int code;
-    const char *message;
-    const char *calls;
-  } cases[] = {
-      {"swap", WHITELIST_LOAD_SWAP,
-       "load swap fail: ipset v7.17: Error in line 3: The sets cannot be swapped\n",
-       "list -t cdnwhite\nrestore\n-q destroy cdnwhite_tmp\n"},
-      // Past the swap the new list is live: the load stands, and the
-      // temporary set goes at the next one.
-      {"destroy", WHITELIST_LOAD_OK,
-       "ipset destroy cdnwhite_tmp fail: ipset v7.17: Error in line 4: Set cannot be destroyed\n",
-       "list -t cdnwhite\nrestore\n"},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.fail);
-    log_capture_clear();
-    unlink(tool.file("calls").c_str());
-    tool.write("fail", c.fail);
-    EXPECT_EQ(load("[\"1.2.3.4\"]"), c.code);
-    EXPECT_EQ(log_capture_count(LOG_WARNING, c.message), 1) << log_capture_dump();
-    EXPECT_EQ(tool.read("calls"), c.calls);
-    EXPECT_EQ(work_entries(), "");
-  }
+  tool.write("fail", "swap");
+  EXPECT_EQ(load("[\"1.2.3.4\"]"), WHITELIST_LOAD_SWAP);
+  EXPECT_EQ(log_capture_count(LOG_WARNING, "load swap fail: ipset v7.17: swap refused\n"), 1)
+      << log_capture_dump();
+  EXPECT_EQ(tool.read("calls"),
+            "list -t cdnwhite\nrestore\nswap quorvel_swap cdnwhite\n-q destroy quorvel_swap\n");
+  EXPECT_FALSE(marked());
+
+  // Past the swap the new list is live: the load stands, the temporary set
+  // keeps its mark, and the next load destroys it first.
+  tool.write("fail", "destroy");
+  EXPECT_EQ(load("[\"1.2.3.4\"]"), WHITELIST_LOAD_OK);
+  EXPECT_EQ(log_capture_count(LOG_WARNING,
+                              "ipset destroy quorvel_swap fail: ipset v7.17: destroy refused\n"),
+            1);
+  EXPECT_TRUE(marked());
+  tool.write("fail", "");
+  EXPECT_EQ(load("[\"1.2.3.4\"]"), WHITELIST_LOAD_OK);
+  EXPECT_EQ(tool.read("calls"),
+            "list -t cdnwhite\n-q destroy quorvel_swap\nrestore\nswap quorvel_swap cdnwhite\n"
+            "destroy quorvel_swap\n");
+  EXPECT_FALSE(marked());
+  EXPECT_EQ(work_entries(), "");
 }
 
-TEST_F(IpsetSwap, WhateverStandsAtItsFilesIsReplacedNeverFollowed) {
-  temp_dir outside;
-  outside.write("precious", "keep me");
-  ASSERT_EQ(symlink(outside.file("precious").c_str(), work.file("ipset_input").c_str()), 0);
-  ASSERT_EQ(mkfifo(work.file("ipset_output").c_str(), 0600), 0);
-  EXPECT_EQ(load("[\"1.2.3.4\"]"), 0);
-  EXPECT_EQ(outside.read("precious"), "keep me");
-  EXPECT_EQ(work_entries(), "");
-
-  // A directory with content is left alone, and nothing is run.
-  unlink(tool.file("calls").c_str());
-  ASSERT_EQ(mkdir(work.file("ipset_input").c_str(), 0700), 0);
-  work.write("ipset_input/x", "");
+TEST_F(IpsetSwap, OnlyTheDaemonsOwnPlainMarkIsTrusted) {
+  ASSERT_EQ(symlink(tool.file("listing").c_str(), mark.c_str()), 0);
   EXPECT_EQ(load("[\"1.2.3.4\"]"), WHITELIST_LOAD_INPUT);
-  EXPECT_EQ(tool.read("calls"), "<missing>");
-  unlink(work.file("ipset_input/x").c_str());
-  rmdir(work.file("ipset_input").c_str());
+  EXPECT_EQ(log_capture_count(LOG_WARNING,
+                              "load restore input fail: " + mark + " is not the daemon's file\n"),
+            1);
+  EXPECT_EQ(tool.read("calls"), "list -t cdnwhite\n");
+  EXPECT_EQ(tool.read("listing"), LISTING);
+  EXPECT_EQ(work_entries(), "");
 }
 
 TEST_F(IpsetSwap, NamesThatCouldLeaveTheCommandLineAreRefused) {
   json_doc hosts(json_tokener_parse("[\"1.2.3.4\"]"));
-  EXPECT_EQ(ipset_swap_load("/tmp/a b", "cdnwhite", "cdnwhite_tmp", hosts.get()),
-            WHITELIST_LOAD_INPUT);
-  EXPECT_EQ(ipset_swap_load("relative", "cdnwhite", "cdnwhite_tmp", hosts.get()),
-            WHITELIST_LOAD_INPUT);
-  EXPECT_EQ(ipset_swap_load(work.path().c_str(), "cdn;white", "cdnwhite_tmp", hosts.get()),
-            WHITELIST_LOAD_INPUT);
+  const std::string set_dir = work.path();
+  for (ipset_swap_names bad : {
+           ipset_swap_names{"cdnwhite", "quorvel_swap", mark.c_str(), "/tmp/a b"},
+           ipset_swap_names{"cdnwhite", "quorvel_swap", mark.c_str(), "relative"},
+           ipset_swap_names{"cdn;white", "quorvel_swap", mark.c_str(), set_dir.c_str()},
+           ipset_swap_names{"cdnwhite", "quorvel_swap", "relative", set_dir.c_str()},
+       })
+    EXPECT_EQ(ipset_swap_load(bad, hosts.get()), WHITELIST_LOAD_INPUT);
   EXPECT_EQ(tool.read("calls"), "<missing>");
 }
 

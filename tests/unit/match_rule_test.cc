@@ -155,6 +155,44 @@ TEST_F(Match, DeepBacktrackingEndsAsAMiss) {
   EXPECT_EQ(match(hostile + "c", "", MATCH_REGULAR, repeated.get()), -1);
 }
 
+std::string repeat(const std::string &text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
+// One table for either regular-expression library, with the same results:
+// many groups, long repeated groups, back references past the third group.
+TEST_F(Match, BothLibrariesMatchTheSame) {
+  const std::string url = "http://cdn.example.com/" + repeat("seg/", 150);
+  const struct {
+    std::string expression;
+    std::string subject;
+    int result;
+  } cases[] = {
+      {repeat("(a)", 46), repeat("a", 46), 0},
+      {repeat("(a)", 46), repeat("a", 45), -1},
+      {repeat("(a)", 200), "x" + repeat("a", 200), 0},
+      {"^" + repeat("(a)?", 8) + repeat("a", 8) + "$", repeat("a", 8), 0},
+      {"^http://[^/]+/(seg/)*\\?", url + "?", 0},
+      {"^http://[^/]+/(seg/)*\\?", url + "x", -1},
+      {"^(?:([a-z]+)/)*end$", repeat("path/", 120) + "end", 0},
+      {"^((a)(b)(c))*$", repeat("abc", 100), 0},
+      {"(a)(b)(c)(d)(e)\\5\\4", "xabcdeedx", 0},
+      {"(a)(b)(c)(d)(e)\\5\\4", "xabcdedex", -1},
+      {"^(?:(\\d+)\\.){3}(\\d+)$", "192.168.100.200", 0},
+      {"^(?=.*cdn)([a-z.]+)\\.com$", "img.cdn.example.com", 0},
+      {"^(?=.*cdn)([a-z.]+)\\.com$", "img.example.com", -1},
+  };
+  for (const auto &c : cases) {
+    regex_guard regex(c.expression.c_str());
+    EXPECT_EQ(match(c.subject, "", MATCH_REGULAR, regex.get()), c.result)
+        << c.expression.substr(0, 60) << " on " << c.subject.substr(0, 60);
+    // The same rule again: what a match keeps changes no later result.
+    EXPECT_EQ(match(c.subject, "", MATCH_REGULAR, regex.get()), c.result);
+  }
+}
+
 TEST_F(Match, EmptyInputsAndUnknownModesNeverMatch) {
   regex_guard any(".*");
   for (uint8_t mode = 0; mode <= 4; ++mode) {

@@ -1,0 +1,52 @@
+// The schedule's parsers of what it reads back (its run record, /proc's stat
+// lines) and its delays; its processes and signals are tested end to end.
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "tools/schedule/delay_draw.h"
+#include "tools/schedule/proc_table.h"
+#include "tools/schedule/run_record.h"
+
+TEST(ProcStat, FieldsAfterTheLastParenthesisOfTheName) {
+  proc_stat stat;
+  const char *line =
+      "4242 (a) (b) c) S 1 4240 4240 0 -1 4194560 97 0 0 0 0 0 0 0 20 0 1 0 123456 2117632 196";
+  ASSERT_EQ(proc_stat_parse(line, &stat), 0);
+  EXPECT_EQ(stat.state, 'S');
+  EXPECT_EQ(stat.pgrp, 4240);
+  EXPECT_EQ(stat.start_time, 123456u);
+  for (const char *bad : {"", "4242 (name", "4242 (name) S 1 2 3",
+                          "4242 (x) S 1 2 3 4 5 6 7 8 9 "
+                          "10 11 12 13 14 15 16 17 18 z"})
+    EXPECT_EQ(proc_stat_parse(bad, &stat), -1) << bad;
+}
+
+TEST(RunRecord, ParsesOnlyWhatItWrites) {
+  run_record record;
+  ASSERT_EQ(run_record_parse("812 9931 QUORVEL_SCHEDULE_RUN=ab12 6a-b1\n", &record), 0);
+  EXPECT_EQ(record.leader, 812);
+  EXPECT_EQ(record.start_time, 9931u);
+  EXPECT_STREQ(record.marker, "QUORVEL_SCHEDULE_RUN=ab12");
+  EXPECT_STREQ(record.boot_id, "6a-b1");
+  // Pids 0, 1 and -1 would signal far more than a run; nothing may be
+  // missing or added.
+  for (const char *bad : {"0 1 m b\n", "1 1 m b\n", "-1 1 m b\n", "012 1 m b\n", "812 1 m\n",
+                          "812 1 m b", "812 1 m b x\n", "812 x m b\n", "99999999999 1 m b\n"})
+    EXPECT_EQ(run_record_parse(bad, &record), -1) << bad;
+}
+
+TEST(DelayDraw, FromTheMinimumBelowMinimumPlusRangeAndAfresh) {
+  std::set<long> seen;
+  for (int i = 0; i < 300; ++i) {
+    long delay = delay_draw(1800, 1800);
+    ASSERT_GE(delay, 1800);
+    ASSERT_LT(delay, 3600);
+    seen.insert(delay);
+  }
+  // 300 draws over 1800 values repeat rarely, and reach both halves.
+  EXPECT_GT(seen.size(), 250u);
+  EXPECT_TRUE(*seen.begin() < 2200 && *seen.rbegin() > 3200);
+  EXPECT_EQ(delay_draw(7, 1), 7);
+}

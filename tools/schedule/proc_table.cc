@@ -1,0 +1,129 @@
+#include "tools/schedule/proc_table.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "lib/c_guards.h"
+#include "lib/text.h"
+
+namespace {
+
+constexpr size_t STAT_TEXT_MAX = 1024;
+// A process's environment is read up to this size; the schedule puts its
+// entry first and the shells and programs of a run keep environments small.
+constexpr size_t ENVIRON_MAX = 32768;
+// Field 22 of /proc/PID/stat; field 3 is the state, the first after ')'.
+constexpr int START_TIME_FIELD = 22;
+
+struct dir_closer {
+  void operator()(DIR *dir) const noexcept { closedir(dir); }
+};
+
+// Reads at most size - 1 bytes of path, NUL-terminated; the count or -1.
+ssize_t file_read(const char *path, char *out, size_t size) {
+  unique_fd fd(open(path, O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return -1;
+  size_t total = 0;
+  while (total + 1 < size) {
+    ssize_t count = read(fd.get(), out + total, size - 1 - total);
+    if (count < 0) return -1;
+    if (count == 0) break;
+    total += static_cast<size_t>(count);
+  }
+  out[total] = '\0';
+  return static_cast<ssize_t>(total);
+}
+
+// The pid named by a /proc entry, or 0 for one that names none.
+pid_t entry_pid(const char *name) {
+  if (name[0] < '1' || name[0] > '9' || strspn(name, "0123456789") != strlen(name)) return 0;
+  return static_cast<pid_t>(strtol(name, nullptr, 10));
+}
+
+}  // namespace
+
+int proc_stat_parse(const char *text, proc_stat *out) {
+  // The name stands in parentheses and may hold any byte: the fields go on
+  // after its last ')'.
+  const char *name_end = strrchr(text, ')');
+  if (name_end == nullptr || name_end[1] != ' ') return -1;
+  const char *field = name_end + 2;
+  proc_stat parsed;
+  parsed.state = field[0];
+  for (int number = 3; number <= START_TIME_FIELD; ++number) {
+    char *end = nullptr;
+    if (number == 5) parsed.pgrp = static_cast<pid_t>(strtol(field, &end, 10));
+    if (number == START_TIME_FIELD) {
+      parsed.start_time = strtoull(field, &end, 10);
+      if (end == field) return -1;
+    }
+    field = strchr(field, ' ');
+    if (field == nullptr && number < START_TIME_FIELD) return -1;
+    if (field != nullptr) ++field;
+  }
+  *out = parsed;
+  return 0;
+}
+
+int proc_stat_read(pid_t pid, proc_stat *out) {
+  char path[32];
+  char text[STAT_TEXT_MAX];
+  if (!format_fits(snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid)),
+                   sizeof path) ||
+      file_read(path, text, sizeof text) <= 0)
+    return -1;
+  return proc_stat_parse(text, out);
+}
+
+bool proc_environ_has(pid_t pid, const char *entry) {
+  char path[32];
+  if (!format_fits(snprintf(path, sizeof path, "/proc/%d/environ", static_cast<int>(pid)),
+                   sizeof path))
+    return false;
+  heap_ptr<char> text(static_cast<char *>(malloc(ENVIRON_MAX)));
+  if (!text) return false;
+  ssize_t count = file_read(path, text.get(), ENVIRON_MAX);
+  size_t entry_length = strlen(entry);
+  // Entries are NUL-separated; the last one read may be cut short.
+  for (ssize_t at = 0; at < count;) {
+    const char *item = text.get() + at;
+    size_t length = strnlen(item, static_cast<size_t>(count - at));
+    if (length == entry_length && memcmp(item, entry, length) == 0) return true;
+    at += static_cast<ssize_t>(length) + 1;
+  }
+  return false;
+}
+
+group_census group_count(pid_t pgrp, const char *marker, pid_t left_out) {
+  group_census census;
+  std::unique_ptr<DIR, dir_closer> proc(opendir("/proc"));
+  if (!proc) return census;
+  while (const dirent *entry = readdir(proc.get())) {
+    pid_t pid = entry_pid(entry->d_name);
+    proc_stat stat;
+    if (pid == 0 || pid == left_out || proc_stat_read(pid, &stat) != 0 || stat.pgrp != pgrp)
+      continue;
+    if (stat.state == 'Z' || stat.state == 'X') {
+      ++census.zombies;
+      continue;
+    }
+    ++census.live;
+    if (marker == nullptr || !proc_environ_has(pid, marker)) ++census.unmarked;
+  }
+  return census;
+}
+
+int boot_id_read(char *out, size_t size) {
+  char text[64];
+  ssize_t count = file_read("/proc/sys/kernel/random/boot_id", text, sizeof text);
+  if (count <= 0) return -1;
+  text[strcspn(text, "\n")] = '\0';
+  if (!format_fits(snprintf(out, size, "%s", text), size)) return -1;
+  return 0;
+}

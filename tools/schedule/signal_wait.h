@@ -1,0 +1,23 @@
+// The schedule's one way of waiting: the signals it acts on stay blocked
+// for its whole life and are taken from the pending set here, so that none
+// is lost, and none waits behind a command that runs (as a shell's traps
+// do).
+#pragma once
+
+#include <signal.h>
+
+// Blocks SIGTERM, SIGINT, SIGHUP, SIGUSR1 and SIGCHLD and gives them their
+// default actions; the mask before is kept in old for the children.
+void signals_block(sigset_t *old);
+
+// Milliseconds of CLOCK_MONOTONIC.
+[[nodiscard]] long long clock_ms();
+
+// Waits until one of the blocked signals is pending, or until deadline
+// (clock_ms() time). Returns the signal taken, or 0 at the deadline.
+[[nodiscard]] int signal_wait(long long deadline);
+
+// True for the signals that end the schedule.
+[[nodiscard]] inline bool signal_stops(int signo) {
+  return signo == SIGTERM || signo == SIGINT || signo == SIGHUP;
+}

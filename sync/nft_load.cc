@@ -43,7 +43,7 @@ int sets_listing_read(const scratch_dir &dir, const nft_config &config, char *li
   if (nft_run(dir, args, nullptr, NFT_RUN_PRINT, message) != 0) return -1;
   listing[0] = '\0';
   if (dir.file(NFT_OUTPUT_NAME, output, sizeof output) == 0)
-    (void)file_head(output, listing, LISTING_MAX);
+    file_read(output, file_part::HEAD, listing, LISTING_MAX);
   return 0;
 }
 

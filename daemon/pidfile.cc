@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <utility>
 
 #include "lib/c_guards.h"
@@ -21,6 +22,11 @@ constexpr mode_t PID_FILE_MODE = 0640;
 // Rounds of open-lock-verify before the guard gives up on a path that
 // keeps changing under it.
 constexpr int GUARD_ATTEMPTS = 8;
+// How long a start waits for another start that replaces a file that is
+// not the daemon's own: a few system calls' work, given two seconds on a
+// busy machine.
+constexpr int REPLACE_WAITS = 200;
+constexpr long REPLACE_PAUSE_NS = 10 * 1000 * 1000;
 
 // The descriptor whose lock marks the running instance; never closed.
 int held_lock = -1;
@@ -41,6 +47,24 @@ int remove_if_unchanged(const char *path, const struct stat &seen) {
   struct stat now {};
   if (lstat(path, &now) != 0 || !same_file(now, seen)) return 0;
   return unlink(path) == 0 || errno == ENOENT ? 0 : -1;
+}
+
+// Removes the object that fd opened at path, described by seen, while
+// holding that object's lock: a start that saw the same object waits for
+// the one removing it and then finds the fresh file, instead of removing
+// that fresh file (locked by a start that went on) in its turn. A lock
+// that stays taken for REPLACE_WAITS rounds is its owner's, not a start's:
+// the object goes all the same. 0 when it is gone, -1 when it cannot be
+// removed.
+int replace_under_lock(const char *path, int fd, const struct stat &seen) {
+  for (int round = 0; round < REPLACE_WAITS && flock(fd, LOCK_EX | LOCK_NB) != 0; ++round) {
+    if (errno != EWOULDBLOCK) break;  // no locks on this file system
+    struct stat now {};
+    if (lstat(path, &now) != 0 || !same_file(now, seen)) return 0;  // replaced meanwhile
+    const timespec pause{0, REPLACE_PAUSE_NS};
+    nanosleep(&pause, nullptr);
+  }
+  return remove_if_unchanged(path, seen);
 }
 
 struct guard_file {
@@ -81,8 +105,9 @@ guard_file guard_open(const char *path) {
       return {unique_fd(open(path, O_RDONLY | OPEN_FLAGS)), false};
     }
     if (fstat(fd.get(), &info) == 0 && own_pid_file(info)) return {std::move(fd), true};
-    fd.reset();
-    if (remove_if_unchanged(path, info) != 0)
+    // Held until the loop opens path again, so that the lock covers the
+    // removal and the fresh file's creation is raced fairly.
+    if (replace_under_lock(path, fd.get(), info) != 0)
       return {unique_fd(open(path, O_RDONLY | OPEN_FLAGS)), false};
   }
   return {};

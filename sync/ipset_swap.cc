@@ -17,6 +17,7 @@
 #include "sync/ipset_apply.h"
 #include "sync/ipset_header.h"
 #include "sync/ipv4_text.h"
+#include "sync/path_clear.h"
 #include "sync/scratch_dir.h"
 #include "sync/tool_output.h"
 #include "sync/whitelist_load.h"
@@ -244,8 +245,11 @@ int ipset_swap_load(const ipset_swap_names &names, json_object *hosts) {
   if (code != WHITELIST_LOAD_OK) return code;
 
   // A set of the temporary name is destroyed only when the mark says it is
-  // a leftover of ours (a load that was killed).
-  const int mark = mark_state(names.mark);
+  // a leftover of ours (a load that was killed). Anything else at the
+  // mark's path was planted: it goes unread (a link itself, never its
+  // target) and counts as no mark, so nobody can hold the loads back.
+  int mark = mark_state(names.mark);
+  if (mark < 0 && path_clear(names.mark) == 0) mark = 0;
   if (mark < 0) {
     syslog(LOG_WARNING, "load restore input fail: %s is not the daemon's file\n", names.mark);
     return WHITELIST_LOAD_INPUT;

@@ -52,7 +52,9 @@ class InSandbox(unittest.TestCase):
         return found
 
     def schedule_texts(self):
-        return [m.text for m in self.messages if m.ident == "quorvel-schedule"]
+        # musl's syslog ends every text with a newline; the schedule's own
+        # texts have none.
+        return [m.text.removesuffix("\n") for m in self.messages if m.ident == "quorvel-schedule"]
 
     def until_logged(self, text, count=1, poke=None):
         """Collects syslog until the schedule logged text count times;

@@ -169,13 +169,21 @@ TEST_F(IpsetSwap, ARefusedSwapOrAFinalDestroy) {
 }
 
 TEST_F(IpsetSwap, OnlyTheDaemonsOwnPlainMarkIsTrusted) {
+  // A planted link counts as no mark: it goes, its target stays, and no
+  // set of the temporary name is destroyed on its word.
   ASSERT_EQ(symlink(tool.file("listing").c_str(), mark.c_str()), 0);
+  EXPECT_EQ(load("[\"1.2.3.4\"]"), WHITELIST_LOAD_OK);
+  EXPECT_EQ(tool.read("calls"),
+            "list -t cdnwhite\nrestore\nswap quorvel_swap cdnwhite\ndestroy quorvel_swap\n");
+  EXPECT_EQ(tool.read("listing"), LISTING);
+  EXPECT_FALSE(marked());
+  // One that cannot be cleared stops the load.
+  ASSERT_EQ(mkdir(mark.c_str(), 0700), 0);
+  ASSERT_EQ(mkdir((mark + "/in").c_str(), 0700), 0);
   EXPECT_EQ(load("[\"1.2.3.4\"]"), WHITELIST_LOAD_INPUT);
   EXPECT_EQ(log_capture_count(LOG_WARNING,
                               "load restore input fail: " + mark + " is not the daemon's file\n"),
             1);
-  EXPECT_EQ(tool.read("calls"), "list -t cdnwhite\n");
-  EXPECT_EQ(tool.read("listing"), LISTING);
   EXPECT_EQ(work_entries(), "");
 }
 

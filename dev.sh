@@ -13,6 +13,9 @@
 #   ./dev.sh swap              the daemon built with the swap load
 #                              (QUORVEL_IPSET_LOAD=swap, in build-swap/)
 #                              and the tests that apply to it
+#   ./dev.sh nft               the daemon built with the nftables load
+#                              (QUORVEL_IPSET_LOAD=nft, in build-nft/)
+#                              and the tests that apply to it
 #   ./dev.sh fuzz [--merge]    build the fuzz targets with clang and libFuzzer
 #                              (in build-fuzz/) and run each for a short,
 #                              bounded time (QUORVEL_FUZZ_SECONDS, default
@@ -36,7 +39,7 @@ PACKAGES=(
   libjson-c-dev libcurl4-openssl-dev libmbedtls-dev libpcre2-dev libpcre3-dev
   libgtest-dev libbenchmark-dev
   python3 openssl ipset dnsmasq-base iproute2 util-linux binutils gdb tzdata
-  busybox
+  busybox nftables
 )
 
 # The matrix's second compiler.
@@ -152,6 +155,15 @@ case "${1:-}" in
     build-swap/tests/sync_test
     ctest --test-dir build-swap --output-on-failure -R '^(e2e_test_swap|daemon_binary)$'
     ;;
+  nft)
+    need_root nft
+    setup
+    cmake -S . -B build-nft -DQUORVEL_WERROR=ON -DQUORVEL_IPSET_LOAD=nft -DQUORVEL_BENCH=OFF
+    cmake --build build-nft -j "$(nproc)" --target quorvel sync_test nft_test
+    build-nft/tests/sync_test
+    build-nft/tests/nft_test
+    ctest --test-dir build-nft --output-on-failure -R '^(e2e_test_nft|daemon_binary)$'
+    ;;
   fuzz)
     fuzz "${2:-}"
     ;;
@@ -167,7 +179,7 @@ case "${1:-}" in
     exec cmake/targets/run.sh "${@:2}"
     ;;
   *)
-    sed -n '2,30p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,33p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

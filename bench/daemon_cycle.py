@@ -23,6 +23,11 @@ if __name__ == "__main__":
 from sandbox import DAEMON, Sandbox, whitelist  # noqa: E402
 
 MEASURE = os.path.join(HERE, "measure.py")
+# The cycle's fixed commands as the daemon formats them: the agent's
+# command line and the stamp's echo.
+AGENT = ("zentix --method rule_fetch --params /utils/get_ks_cdn_wl "
+         "'{\"updateTime\":\"%s\",}' > /etc/.quorvel/cdn_whitelist")
+ECHO = "echo '{\"updateTime\":\"%s\"}' > /etc/.quorvel/cdn_white_timestamp"
 
 
 def hosts(count):

@@ -30,15 +30,12 @@ repetitions = int(sys.argv[3]) if len(sys.argv) > 3 else 5
 os.environ.setdefault("QUORVEL_SANDBOX_DIR", os.path.join(swap_build, "sandboxes"))
 sys.path.insert(0, HERE)
 
-from daemon_cycle import hosts, measure  # noqa: E402
+from daemon_cycle import AGENT, ECHO, hosts, measure  # noqa: E402
 from sandbox import Sandbox, whitelist  # noqa: E402
 
 DEFAULT_BIN = os.path.join(default_build, "daemon", "quorvel")
 SWAP_BIN = os.path.join(swap_build, "daemon", "quorvel")
 SIZES = [int(n) for n in (sys.argv[4] if len(sys.argv) > 4 else "1000,10000,50000").split(",")]
-AGENT = ("zentix --method rule_fetch --params /utils/get_ks_cdn_wl "
-         "'{\"updateTime\":\"%s\",}' > /etc/.quorvel/cdn_whitelist")
-ECHO = "echo '{\"updateTime\":\"%s\"}' > /etc/.quorvel/cdn_white_timestamp"
 POLLER = ("touch /tmp/polling; while [ ! -e /tmp/stop ]; do "
           "ipset list -t cdnwhite | grep '^Number of entries' >> /tmp/counts; done")
 

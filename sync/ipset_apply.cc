@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "lib/cmd_run.h"
+#include "sync/host_list.h"
 
 namespace {
 constexpr size_t IPSET_COMMAND_SIZE = 128;
@@ -51,34 +52,27 @@ int ipset_flush(const char *set) {
   return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : -1;
 }
 
+namespace {
+
+struct checked_visit {
+  const char *set;
+  ipset_host_visit visit;
+  void *context;
+};
+
+int address_check(const char *text, void *context) {
+  auto *checked = static_cast<checked_visit *>(context);
+  if (!ipset_address_ok(checked->set, text)) return -1;
+  checked->visit(text, checked->context);
+  return 0;
+}
+
+}  // namespace
+
 int ipset_hosts_walk(const char *set, json_object *list, ipset_host_visit visit, void *context) {
-  if (list == nullptr || set == nullptr) {
-    syslog(LOG_WARNING, "ip list is NULL.\n");
-    return -1;
-  }
-  int result = 0;
-  if (!json_object_is_type(list, json_type_array)) {
-    syslog(LOG_WARNING, "ip list not array.\n");
-    result = -3;
-  } else {
-    for (size_t index = 0; index < json_object_array_length(list); ++index) {
-      json_object *element = json_object_array_get_idx(list, index);
-      const char *text = element == nullptr ? nullptr : json_object_get_string(element);
-      if (text == nullptr) {
-        syslog(LOG_WARNING, "rule url(index %d not get):%s\n", static_cast<int>(index),
-               json_object_get_string(list));
-        result = element == nullptr ? -4 : -5;
-        break;
-      }
-      if (!ipset_address_ok(set, text)) {
-        syslog(LOG_WARNING, "ip invalid %s\n", text);
-        continue;
-      }
-      visit(text, context);
-    }
-  }
-  syslog(LOG_WARNING, "ip list end %d\n", result);
-  return result;
+  if (set == nullptr) list = nullptr;  // logged as a missing list
+  checked_visit checked{set, visit, context};
+  return host_list_walk(list, address_check, &checked);
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "lib/text.h"
+#include "sync/view_part.h"
 
 namespace {
 
@@ -25,14 +26,6 @@ bool token_safe(std::string_view token) {
   return true;
 }
 
-// The count bytes of text from pos on, clipped to its end. (substr would
-// throw, and the daemon carries no C++ runtime.)
-std::string_view part(std::string_view text, size_t pos, size_t count = std::string_view::npos) {
-  if (pos > text.size()) pos = text.size();
-  if (count > text.size() - pos) count = text.size() - pos;
-  return std::string_view(text.data() + pos, count);
-}
-
 // The value of the line "<key> <value>" in listing, without the line end;
 // empty when there is no such line.
 std::string_view listing_field(std::string_view listing, std::string_view key) {
@@ -40,8 +33,8 @@ std::string_view listing_field(std::string_view listing, std::string_view key) {
   while (at < listing.size()) {
     size_t end = listing.find('\n', at);
     if (end == std::string_view::npos) end = listing.size();
-    std::string_view line = part(listing, at, end - at);
-    if (part(line, 0, key.size()) == key) return part(line, key.size());
+    std::string_view line = view_part(listing, at, end - at);
+    if (view_part(line, 0, key.size()) == key) return view_part(line, key.size());
     at = end + 1;
   }
   return {};
@@ -53,7 +46,7 @@ std::string_view token_next(std::string_view text, size_t *at) {
   while (*at < text.size() && text[*at] == ' ') ++*at;
   size_t start = *at;
   while (*at < text.size() && text[*at] != ' ') ++*at;
-  return part(text, start, *at - start);
+  return view_part(text, start, *at - start);
 }
 
 // Appends text to out (used bytes in *used); false when it does not fit.

@@ -19,6 +19,7 @@
 #include "sync/ipv4_text.h"
 #include "sync/path_clear.h"
 #include "sync/scratch_dir.h"
+#include "sync/tool_output.h"
 #include "sync/whitelist_load.h"
 
 namespace {
@@ -44,29 +45,6 @@ bool dir_safe(const char *dir) {
     if (!ascii_alnum(c) && strchr("/._-", c) == nullptr) return false;
   }
   return true;
-}
-
-// Up to size - 1 bytes of the file at path, NUL-terminated ("" when it
-// cannot be read): from its start, or from its end for ipset's messages (it
-// stops at the line it refuses, so its message is the last it prints).
-enum class file_part { HEAD, TAIL };
-
-void file_read(const char *path, file_part part, char *buffer, size_t size) {
-  buffer[0] = '\0';
-  unique_fd fd(open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.valid()) return;
-  struct stat info {};
-  if (part == file_part::TAIL && fstat(fd.get(), &info) == 0 &&
-      static_cast<size_t>(info.st_size) >= size)
-    (void)lseek(fd.get(), info.st_size - static_cast<off_t>(size - 1), SEEK_SET);
-  size_t used = 0;
-  while (used < size - 1) {
-    ssize_t got = read(fd.get(), buffer + used, size - 1 - used);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    used += static_cast<size_t>(got);
-  }
-  buffer[used] = '\0';
 }
 
 // What an ipset command printed, for the log: its error line when it

@@ -27,6 +27,16 @@ enum whitelist_swap_status {
   WHITELIST_LOAD_SWAP = -12,     // ipset refused the swap
 };
 
+// Further codes of the nftables load (built with QUORVEL_IPSET_LOAD=nft),
+// which replaces the sets' content in one nft transaction: each leaves the
+// sets as they were. It fails with -8 as the swap load does.
+enum whitelist_nft_status {
+  WHITELIST_LOAD_NFT_SET = -13,      // configuration invalid, table or set missing or unreadable
+  WHITELIST_LOAD_NFT_INPUT = -14,    // nft's input could not be written
+  WHITELIST_LOAD_NFT_REFUSED = -15,  // nft refused the input
+  WHITELIST_LOAD_NFT_SIZE = -16,     // the list holds more elements than a set's size
+};
+
 // Validates the whole answer document at path, then empties the set and
 // adds every valid address of "data"."config"."host". Returns 0 when the
 // set was loaded, or one of the negative codes above with the set

@@ -24,6 +24,7 @@ step() { printf '\n== %s\n' "$*"; }
 step "shellcheck"
 shellcheck openwrt/quorvel/test.sh openwrt/quorvel/files/quorvel.firewall \
   openwrt/quorvel/files/quorvel.hotplug openwrt/quorvel/files/quorvel.defaults tests/package_check.sh
+shellcheck -s sh openwrt/quorvel/files/quorvel-nft.uci-defaults
 shellcheck -s sh openwrt/quorvel/files/quorvel.init
 
 # build_and_stage NAME CMAKE_OPTION...: builds into $out/NAME and installs

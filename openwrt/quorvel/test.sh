@@ -28,8 +28,11 @@ check_library() {
 }
 
 case $package in
-quorvel)
+quorvel | quorvel-nft)
 	check_executable /usr/sbin/quorvel
+	if [ "$package" = quorvel-nft ]; then
+		[ -f "$root/etc/config/quorvel" ] || fail "/etc/config/quorvel is missing"
+	fi
 	check_executable /usr/sbin/quorvel-schedule
 	check_executable /etc/init.d/quorvel
 	# The schedule: a bad option is refused; two runs of a stand-in daemon

@@ -43,6 +43,18 @@ class DaemonTestCase(unittest.TestCase):
         self.sb.sh("mkdir -p /etc/.quorvel")
         self.sb.write(TIMESTAMP_FILE, f'{{"updateTime":"{stamp}"}}\n')
 
+    def reader_start(self, command):
+        """Starts a shell inside that runs command over and over until
+        reader_stop(); returns once the loop runs."""
+        pid = self.sb.start(["/bin/sh", "-c", "rm -f /tmp/stop; touch /tmp/polling; "
+                             f"while [ ! -e /tmp/stop ]; do {command}; done"])
+        self.wait_until(lambda: self.sb.mode("/tmp/polling") is not None, "the reader's loop")
+        return pid
+
+    def reader_stop(self, pid):
+        self.sb.write("/tmp/stop", "")
+        self.sb.wait(pid)
+
     def assertSyslog(self, result, expected):
         """The run's syslog lines are exactly expected: (priority, text)
         pairs, where a text ending in '*' matches any text of that start."""

@@ -73,14 +73,10 @@ class SwapLoad(DaemonTestCase):
         self.store_stamp("1")
         self.sb.agent(whitelist("2", new + ["example.com", ""]))
         # A reader polling the live set's count for the whole run.
-        poller = self.sb.start(["/bin/sh", "-c",
-                                "touch /tmp/polling; while [ ! -e /tmp/stop ]; do "
-                                "ipset list -t cdnwhite | grep '^Number of entries' >> /tmp/counts;"
-                                " done"])
-        self.wait_until(lambda: self.sb.mode("/tmp/polling") is not None)
+        poller = self.reader_start(
+            "ipset list -t cdnwhite | grep '^Number of entries' >> /tmp/counts")
         result = self.sb.run()
-        self.sb.write("/tmp/stop", "")
-        self.sb.wait(poller)
+        self.reader_stop(poller)
         counts = self.sb.read("/tmp/counts").decode().splitlines()
         self.assertGreater(len(counts), 2)
         self.assertEqual(set(counts) - {"Number of entries: 3000", "Number of entries: 30000"},

@@ -1,0 +1,31 @@
+#include "sync/host_list.h"
+
+#include <syslog.h>
+
+#include <cstddef>
+
+int host_list_walk(json_object *list, host_visit visit, void *context) {
+  if (list == nullptr || visit == nullptr) {
+    syslog(LOG_WARNING, "ip list is NULL.\n");
+    return -1;
+  }
+  int result = 0;
+  if (!json_object_is_type(list, json_type_array)) {
+    syslog(LOG_WARNING, "ip list not array.\n");
+    result = -3;
+  } else {
+    for (size_t index = 0; index < json_object_array_length(list); ++index) {
+      json_object *element = json_object_array_get_idx(list, index);
+      const char *text = element == nullptr ? nullptr : json_object_get_string(element);
+      if (text == nullptr) {
+        syslog(LOG_WARNING, "rule url(index %d not get):%s\n", static_cast<int>(index),
+               json_object_get_string(list));
+        result = element == nullptr ? -4 : -5;
+        break;
+      }
+      if (visit(text, context) < 0) syslog(LOG_WARNING, "ip invalid %s\n", text);
+    }
+  }
+  syslog(LOG_WARNING, "ip list end %d\n", result);
+  return result;
+}

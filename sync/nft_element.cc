@@ -1,0 +1,59 @@
+#include "sync/nft_element.h"
+
+#include <arpa/inet.h>
+
+#include <cstring>
+
+#include "sync/view_part.h"
+
+namespace {
+
+// The prefix length of "/<len>": -1 when it is not a plain decimal of at
+// most max.
+int prefix_parse(std::string_view digits, int max) {
+  if (digits.empty() || digits.size() > 3 || (digits.size() > 1 && digits[0] == '0')) return -1;
+  int value = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return -1;
+    value = value * 10 + (c - '0');
+  }
+  return value <= max ? value : -1;
+}
+
+}  // namespace
+
+int addr_element_parse(std::string_view text, addr_element *out) {
+  if (out == nullptr || text.empty() || text.size() > ADDR_TEXT_MAX) return -1;
+  size_t slash = text.find('/');
+  std::string_view address = view_part(text, 0, slash);
+  char buffer[ADDR_TEXT_MAX + 1];
+  memcpy(buffer, address.data(), address.size());
+  buffer[address.size()] = '\0';
+
+  addr_element element{};
+  bool v6 = address.find(':') != std::string_view::npos;
+  element.family = v6 ? ADDR_V6 : ADDR_V4;
+  // inet_pton reads only the strict forms: a dotted quad of decimals
+  // without leading zeros, and the IPv6 text forms without a zone.
+  uint8_t *bytes = element.range.first + (v6 ? 0 : 12);
+  if (inet_pton(v6 ? AF_INET6 : AF_INET, buffer, bytes) != 1) return -1;
+  const int bits = v6 ? 128 : 32;
+  element.prefix = -1;
+  if (slash != std::string_view::npos) {
+    element.prefix = prefix_parse(view_part(text, slash + 1), bits);
+    if (element.prefix < 0) return -1;
+  }
+  const int kept = (element.prefix < 0 ? bits : element.prefix) + (128 - bits);
+  for (int i = 0; i < 16; ++i) {
+    int keep = kept - i * 8;
+    uint8_t mask = keep >= 8 ? 0xff : keep <= 0 ? 0 : static_cast<uint8_t>(0xff << (8 - keep));
+    element.range.first[i] &= mask;
+    element.range.last[i] = static_cast<uint8_t>(element.range.first[i] | ~mask);
+  }
+  *out = element;
+  return 0;
+}
+
+bool addr_range_single(const addr_range &range) {
+  return memcmp(range.first, range.last, sizeof range.first) == 0;
+}

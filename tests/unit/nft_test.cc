@@ -1,0 +1,182 @@
+// The pure pieces of the nftables load: elements, ranges, the set header,
+// the input and the UCI section.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sync/nft_config.h"
+#include "sync/nft_element.h"
+#include "sync/nft_input.h"
+#include "sync/nft_ranges.h"
+#include "sync/nft_set_header.h"
+#include "tests/support/uci_fixture.h"
+
+namespace {
+
+std::string text(const addr_range &range, int family) {
+  char out[ADDR_RANGE_TEXT_SIZE];
+  return addr_range_format(range, family, out, sizeof out) == 0 ? out : "unformatted";
+}
+
+// The element as the load writes it, or "invalid".
+std::string parsed(const std::string &element) {
+  addr_element out;
+  if (addr_element_parse(element, &out) != 0) return "invalid";
+  return text(out.range, out.family) + (out.family == ADDR_V6 ? " v6" : "");
+}
+
+TEST(NftElement, StrictFormsWithHostBitsMasked) {
+  const std::pair<const char *, const char *> cases[] = {
+      {"1.2.3.4", "1.2.3.4"},
+      {"10.1.2.3/8", "10.0.0.0/8"},
+      {"10.1.2.3/32", "10.1.2.3"},
+      {"0.0.0.0/0", "0.0.0.0/0"},
+      {"2001:DB8::1", "2001:db8::1 v6"},
+      {"2001:db8::77/32", "2001:db8::/32 v6"},
+      {"::ffff:1.2.3.4", "::ffff:1.2.3.4 v6"},
+      {"::/0", "::/0 v6"},
+      {"1..2//3", "invalid"},
+      {"300.1.1.1", "invalid"},
+      {"01.2.3.4", "invalid"},
+      {"1.2.3", "invalid"},
+      {"1.2.3.4/33", "invalid"},
+      {"1.2.3.4/08", "invalid"},
+      {"1.2.3.4/", "invalid"},
+      {"1.2.3.4/-1", "invalid"},
+      {"1.2.3.4 ", "invalid"},
+      {"2001:db8::/129", "invalid"},
+      {"fe80::1%eth0", "invalid"},
+      {"", "invalid"},
+      {"example.com", "invalid"},
+      {std::string(60, '1').c_str(), "invalid"},
+  };
+  for (const auto &[element, want] : cases) EXPECT_EQ(parsed(element), want) << element;
+}
+
+std::vector<std::string> settled(const std::vector<std::string> &elements, bool merge) {
+  std::vector<addr_range> ranges;
+  int family = ADDR_V4;
+  for (const std::string &element : elements) {
+    addr_element out;
+    EXPECT_EQ(addr_element_parse(element, &out), 0) << element;
+    ranges.push_back(out.range);
+    family = out.family;
+  }
+  size_t count = merge ? addr_ranges_merge(ranges.data(), ranges.size())
+                       : addr_ranges_unique(ranges.data(), ranges.size());
+  std::vector<std::string> texts;
+  for (size_t i = 0; i < count; ++i) texts.push_back(text(ranges[i], family));
+  return texts;
+}
+
+TEST(NftRanges, MergesOverlappingAndAdjacentIntoPrefixesOrRanges) {
+  using list = std::vector<std::string>;
+  const std::pair<list, list> cases[] = {
+      {{}, {}},
+      {{"10.0.1.0/24", "10.0.0.0/24"}, {"10.0.0.0/23"}},
+      {{"10.0.0.0/8", "10.1.0.0/16", "10.255.255.255"}, {"10.0.0.0/8"}},
+      {{"10.0.0.0/8", "11.0.0.0/8"}, {"10.0.0.0/7"}},
+      {{"11.0.0.0/8", "12.0.0.0/8"}, {"11.0.0.0-12.255.255.255"}},
+      {{"1.1.1.1", "1.1.1.3", "1.1.1.2", "1.1.1.2"}, {"1.1.1.1-1.1.1.3"}},
+      {{"1.1.1.1", "1.1.1.5"}, {"1.1.1.1", "1.1.1.5"}},
+      {{"255.255.255.255", "0.0.0.0/0"}, {"0.0.0.0/0"}},
+      {{"ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", "ffff::/16"}, {"ffff::/16"}},
+      {{"2001:db8::/32", "2001:db9::/48", "2001:db7::1"},
+       {"2001:db7::1", "2001:db8::-2001:db9:0:ffff:ffff:ffff:ffff:ffff"}},
+  };
+  for (const auto &[in, want] : cases)
+    EXPECT_EQ(settled(in, true), want) << ::testing::PrintToString(in);
+  EXPECT_EQ(settled({"1.1.1.2", "1.1.1.1", "1.1.1.2"}, false), (list{"1.1.1.1", "1.1.1.2"}));
+}
+
+// The header of cdnwhite in a listing of table inet fw4 holding the set
+// blocks sets, as "<family> <interval> <size>" or the failure.
+std::string header(const std::string &sets) {
+  nft_set_header out{};
+  int result = nft_set_header_parse("table inet fw4 {\n" + sets + "}\n", "cdnwhite", &out);
+  if (result != 0) return result == NFT_SET_MISSING ? "missing" : "unusable";
+  return std::to_string(out.family) + (out.interval ? " interval " : " plain ") +
+         std::to_string(out.size);
+}
+
+TEST(NftSetHeader, ReadsTheNamedSetsTypeFlagsAndSize) {
+  const std::pair<const char *, const char *> cases[] = {
+      {"\tset cdnwhite6 {\n\t\ttype ipv6_addr\n\t\tsize 9\n\t}\n\tset cdnwhite {\n\t\ttype "
+       "ipv4_addr\n\t\tsize 65535\n\t\tflags interval\n\t\tauto-merge\n\t}\n",
+       "4 interval 65535"},
+      {"\tset cdnwhite {\n\t\ttype ipv6_addr\n\t}\n\tset b {\n\t\tsize 5\n\t\tflags "
+       "interval\n\t}\n",
+       "6 plain 0"},
+      {"\tset cdnwhite {\n\t\ttype ipv4_addr\n\t\tflags constant,interval\n\t}\n", "4 interval 0"},
+      {"\tset cdnwhite {\n\t\ttype ipv4_addr\n\t\tflags timeout\n\t}\n", "4 plain 0"},
+      {"", "missing"},
+      {"\tset cdnwhite6 {\n\t\ttype ipv4_addr\n\t}\n", "missing"},
+      {"\tmap cdnwhite {\n\t\ttype ipv4_addr : verdict\n\t}\n", "missing"},
+      {"\tset cdnwhite {\n\t\ttype ether_addr\n\t}\n", "unusable"},
+      {"\tset cdnwhite {\n\t\ttypeof ip daddr\n\t}\n", "unusable"},
+      {"\tset cdnwhite {\n\t\ttype ipv4_addr\n\t\tsize 99999999999\n\t}\n", "unusable"},
+  };
+  for (const auto &[sets, want] : cases) EXPECT_EQ(header(sets), want) << sets;
+}
+
+TEST(NftInput, EveryElementOnceInBoundedLines) {
+  std::vector<addr_range> ranges(10000, addr_range{});
+  for (size_t i = 0; i < ranges.size(); ++i) {
+    ranges[i].first[12] = 10;
+    ranges[i].first[14] = static_cast<uint8_t>(i / 256);
+    ranges[i].first[15] = static_cast<uint8_t>(i % 256);
+    memcpy(ranges[i].last, ranges[i].first, sizeof ranges[i].last);
+  }
+  nft_fill fill{"inet", "fw4", "cdnwhite", ADDR_V4, ranges.data(), ranges.size()};
+  char *buffer = nullptr;
+  size_t size = 0;
+  FILE *out = open_memstream(&buffer, &size);
+  ASSERT_EQ(nft_input_write(out, &fill, 1), 0);
+  fclose(out);
+  std::istringstream input(std::string(buffer, size));
+  free(buffer);
+  std::string line;
+  size_t lines = 0, elements = 0;
+  while (std::getline(input, line)) {
+    EXPECT_LT(line.size() + 1, NFT_LINE_MAX);
+    if (lines++ > 0) elements += 1 + std::count(line.begin(), line.end(), ',');
+  }
+  EXPECT_GT(lines, 2u);  // the flush and more than one add line
+  EXPECT_EQ(elements, ranges.size());
+}
+
+class NftConfig : public UciFixture {
+ protected:
+  std::string read() {
+    nft_config config;
+    const char *bad = nullptr;
+    if (nft_config_read(ctx(), &config, &bad) != 0) return std::string("bad ") + bad;
+    return std::string(config.family) + " " + config.table + " " + config.set + " " + config.set6;
+  }
+};
+
+TEST_F(NftConfig, DefaultsOverriddenOptionByOptionAndNamesChecked) {
+  EXPECT_EQ(read(), "inet fw4 cdnwhite cdnwhite6");
+  const std::pair<const char *, const char *> cases[] = {
+      {"\toption table 'edge'\n\toption set6 'allow_6'\n", "inet edge cdnwhite allow_6"},
+      {"\toption family 'ip'\n\toption ipv6 '0'\n", "ip fw4 cdnwhite "},
+      {"\toption ipv6 'maybe'\n", "bad ipv6"},
+      {"\toption family 'arp'\n", "bad family"},
+      {"\toption set 'white list'\n", "bad set"},
+      {"\toption set '9lives'\n", "bad set"},
+      {"\toption table 'a234567890123456789012345678901x'\n", "bad table"},
+      {"\toption table 'fw4}'\n", "bad table"},
+  };
+  for (const auto &[options, want] : cases) {
+    write("quorvel", std::string("config nft 'whitelist'\n") + options);
+    reset_context();
+    EXPECT_EQ(read(), want) << options;
+  }
+}
+
+}  // namespace

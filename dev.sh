@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # quorvel's one entry point for developers, on Debian 12 (as root).
 #
 #   ./dev.sh demo              set up, build, run the sandboxed demo

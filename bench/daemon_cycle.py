@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """One cycle of the daemon loading 100, 1,000 and 10,000 valid hosts into a
 real kernel set, against a baseline that runs the same `ipset flush` and
 `ipset add` command lines through `sh -c`, one after another, in the same

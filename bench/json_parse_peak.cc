@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The yardstick of the daemon's peak RSS: json-c parsing the same answer
 // document alone, then printing its own peak RSS in KiB (too short a run
 // for a sampler to see).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Runs one command and reports its wall time and the peak resident set
 size of that process alone (its children not counted), as JSON.
 

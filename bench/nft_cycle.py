@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """One cycle of the daemon built with the nftables load, against the floor:
 a bare `nft -f` of the same input (the flush of both sets and the add of
 every element, in lines as the daemon writes them), in the same

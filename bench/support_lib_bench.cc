@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Speed of the support library's URL codec, match rules and payload
 // decoding, each beside the reference it is measured against.
 #include <benchmark/benchmark.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """One cycle of the daemon built with the swap load, against the default
 build and against the floor: a bare `ipset restore` of the same list into a
 fresh set plus `ipset swap` with the live set, both run from one `sh`. The

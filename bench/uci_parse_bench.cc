@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cost of reading config files with the UCI layer of our own: a typical
 // identity file, and the slowest files that its bounds still admit (as many
 // named sections as allowed, full sections, a file of the largest size).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Compile flags shared by every target of the project.
 #
 # quorvel_runtime_flags(target): the daemon, the support library and the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installation of the support library for programs outside the project.
 #
 # `cmake --install` puts the public headers under include/quorvel (a program

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The optional pieces of the support library and what each needs.
 #
 # QUORVEL_WITH_<PIECE> is AUTO (the default: built when its dependency is

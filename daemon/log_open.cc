@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "daemon/log_open.h"
 
 #include <syslog.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The daemon's syslog connection.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quorvel: one synchronisation cycle of the CDN whitelist per start.
 
 #include <syslog.h>

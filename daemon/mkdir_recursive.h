@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Creating a directory together with its missing parents.
 #pragma once
 

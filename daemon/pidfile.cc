@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "daemon/pidfile.h"
 
 #include <fcntl.h>

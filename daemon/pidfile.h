@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The single-instance guard.
 //
 // The pid file is also the lock: the instance that goes on holds an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one record that lives for the whole run.
 #pragma once
 

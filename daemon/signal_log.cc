@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "daemon/signal_log.h"
 
 #include <sys/socket.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writing syslog lines from inside a signal handler.
 //
 // syslog() may allocate and takes a lock, so a handler must not call it.

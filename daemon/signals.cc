@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "daemon/signals.h"
 
 #include <syslog.h>

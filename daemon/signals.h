@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Signal dispositions of the run.
 #pragma once
 

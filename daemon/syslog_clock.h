@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The clock of the C library's syslog() stamps.
 //
 // The signal handler formats its syslog line by hand, so its stamp must

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // glibc and uClibc: syslog() stamps the local time.
 #include "daemon/syslog_clock.h"
 

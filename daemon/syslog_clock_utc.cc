@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // musl: syslog() stamps UTC (gmtime_r), whatever the time zone.
 #include "daemon/syslog_clock.h"
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """The main job, shown in a sandbox: the demo rule service, the agent tool
 zentix and the daemon quorvel run against a real kernel set "cdnwhite" in
 private namespaces; the host's /etc, /tmp, /dev and network stay untouched.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """A small demo rule service for zentix.
 
 Answers every POST to the service path with the content of a whitelist

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "identity/device_config.h"
 
 #include <syslog.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The router's identity, read from the UCI store once per run.
 //
 // Two options of the package "messaging", section "deviceInfo": the device

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Owner of a UCI context.
 //
 // The context, with every package still loaded in it, is freed with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lib/ascii_case.h"
 
 int ascii_ncasecmp(const char *a, const char *b, size_t count) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Case-insensitive comparison and search in the POSIX locale.
 //
 // Only the ASCII letters A to Z and a to z fold to their other case; every

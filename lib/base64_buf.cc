@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lib/base64_buf.h"
 
 #include <mbedtls/base64.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Decoding of base64 texts into counted buffers.
 //
 // The decoded bytes are followed by one NUL that the count leaves out, so a

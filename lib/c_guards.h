@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Owners for the C library's handles.
 //
 // Each guard releases its handle exactly once, on every path out of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Kept apart from cmd_run so that a program may bring a cmd_run of its own
 // (the fuzz targets record commands instead of running them).
 #include <cstdio>

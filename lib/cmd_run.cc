@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lib/cmd_run.h"
 
 #include <sys/wait.h>

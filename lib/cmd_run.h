@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs one shell command line and decodes its wait status.
 #pragma once
 

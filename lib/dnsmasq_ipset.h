@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // dnsmasq's ipset feature: a configuration file that binds host names to a
 // kernel IP set, its removal, and a restart of dnsmasq to read it again.
 //

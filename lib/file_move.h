@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Moving a file with the shell's mv command.
 #pragma once
 

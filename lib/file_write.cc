@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lib/file_write.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Storing small values in files.
 //
 // The byte writers open with O_WRONLY | O_CREAT and never O_TRUNC: the new

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lib/http_transfer.h"
 
 #include <curl/curl.h>

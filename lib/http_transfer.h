@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // HTTP transfers over libcurl's easy interface.
 //
 // Each transfer is self-contained: global set-up, one easy handle, one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Owner for a json-c document parsed by the routine that holds it.
 //
 // The document is released once when the owner goes out of scope; members

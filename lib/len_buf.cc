@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lib/len_buf.h"
 
 #include <syslog.h>

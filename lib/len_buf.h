@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // len_buf: the support library's counted byte buffer.
 //
 // A signed 32-bit count followed by a pointer to heap bytes from the C

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The process-wide verbose switch.
 //
 // Routines of the support library write their detailed lines only while it

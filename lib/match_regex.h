@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The regular-expression backend of the match rules: classic PCRE
 // (match_regex_pcre.cc) or PCRE2 (match_regex_pcre2.cc), one of them linked
 // into the library. Both compile with no option flags and the library's

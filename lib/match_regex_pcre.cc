@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Classic PCRE (libpcre) behind match_regex.h. A pcre handle is the
 // expression itself.
 #include <pcre.h>

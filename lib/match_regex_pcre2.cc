@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PCRE2 (libpcre2-8) behind match_regex.h.
 //
 // pcre2_match keeps its backtracking frames in heap memory that belongs to

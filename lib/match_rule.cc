@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lib/match_rule.h"
 
 #include <syslog.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Match rules: a pattern with a mode that decides whether a subject text
 // matches it as a substring, a prefix, a suffix, the whole text or a PCRE
 // regular expression (classic PCRE or PCRE2, chosen when the library is

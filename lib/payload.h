@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Decryption of AES-128-CBC payloads carried as base64 text.
 //
 // The key always comes from the caller; nothing is kept between calls.

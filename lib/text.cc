@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lib/text.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small searches and tests over NUL-terminated texts.
 //
 // Character classes are those of the POSIX locale: plain ASCII, and bytes

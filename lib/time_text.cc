@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lib/time_text.h"
 
 #include <cstdio>

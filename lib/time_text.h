@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Local date and time as text, such as 2024-03-07 09:05:00.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lib/url_codec.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // URL form encoding of counted byte buffers, and its self-check.
 //
 // Letters, digits, "-", "." and "_" stay as they are, a space becomes "+",

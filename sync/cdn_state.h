@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The synchronisation state kept in the run's context.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two documents of the cycle: the stored timestamp file and the
 // service's whitelist answer, as far as the cycle itself reads them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sync/host_list.h"
 
 #include <syslog.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The walk over the answer's host list that every load mode makes: the
 // same lines for the same elements whatever fills the set.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sync/ipset_apply.h"
 
 #include <sys/wait.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Emptying and filling a kernel IP set through the ipset command.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sync/ipset_header.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The create line of a temporary set that can take a live set's place:
 // built from what "ipset list -t <set>" prints about the live set, so that
 // its type, family and options are read, never assumed.

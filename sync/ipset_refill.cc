@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // whitelist_set_needs_refill of the ipset loads: a set that the firewall
 // created afresh (a reboot, a firewall restart) is empty while the stored
 // stamp still matches the served one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sync/ipset_swap.h"
 
 #include <fcntl.h>

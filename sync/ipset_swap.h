@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replacing the whole content of a kernel IP set in one step: the new
 // addresses go into a temporary set of the live set's own type, filled by
 // one "ipset restore" from a file in RAM, which is then swapped with the

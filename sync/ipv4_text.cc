@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sync/ipv4_text.h"
 
 namespace {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sync/json_file.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading the cycle's JSON documents from files.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sync/nft_config.h"
 
 #include <uci.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where the nftables load puts the whitelist: the table family, the table
 // and the two sets, read from the UCI package "quorvel":
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One whitelist element as an nftables set takes it: an IPv4 or IPv6
 // address, or a prefix of one, parsed in process so that nothing nft
 // would refuse ever reaches its input.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sync/nft_input.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The input of one "nft -f" run that replaces the content of the
 // whitelist's sets: nft applies a whole file as one transaction, so readers
 // of a set see its old elements or its new ones, never a part or none.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sync/nft_load.h"
 
 #include <fcntl.h>

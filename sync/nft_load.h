@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whitelist in nftables sets (a daemon built with
 // QUORVEL_IPSET_LOAD=nft): the sets named in /etc/config/quorvel (by
 // default firewall4's cdnwhite and cdnwhite6 in table inet fw4) get the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sync/nft_ranges.h"
 
 #include <arpa/inet.h>

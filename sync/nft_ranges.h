@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sorting and merging the ranges of one family before they go to an
 // nftables set: a set refuses overlapping intervals unless it merges them
 // itself, and a plain set takes single addresses only once.

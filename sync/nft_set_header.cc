@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sync/nft_set_header.h"
 
 #include "sync/nft_element.h"

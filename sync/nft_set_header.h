@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What "nft -t list sets table <family> <table>" tells about the table's
 // sets: the terse listing names each one's type, flags and size and holds
 // no elements (nft fetches none for it, so it stays fast however large the

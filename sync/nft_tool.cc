@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sync/nft_tool.h"
 
 #include <fcntl.h>

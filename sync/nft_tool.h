@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running the nft command for a load: its output goes to a file in the
 // load's private folder, and only fixed words and checked names stand in
 // its arguments, never an address (those go in input files).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sync/path_clear.h"
 
 #include <sys/stat.h>

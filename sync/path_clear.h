@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Clearing the path that the agent's answer is redirected into.
 //
 // The shell's redirection would block on a FIFO, fail on a directory and

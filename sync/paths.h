@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where the synchronisation cycle keeps its files.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sync/scratch_dir.h"
 
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A private folder in RAM for the files of one load (a restore or nft
 // input, what the tools print): a list of tens of thousands of addresses is
 // megabytes, written on every load, so it never goes to flash. The folder

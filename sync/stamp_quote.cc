@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sync/stamp_quote.h"
 
 #include <cstring>

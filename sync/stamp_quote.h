@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Making a version stamp safe inside the cycle's shell command lines.
 //
 // The stamp stands between the double quotes of a JSON string, which in

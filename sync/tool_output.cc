@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sync/tool_output.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading what an outside tool (ipset, nft) printed into a file of the
 // load's own, for the load's decisions and its log lines.
 #pragma once

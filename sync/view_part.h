@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A part of a string_view that never throws: substr would, and the daemon
 // carries no C++ runtime.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sync/whitelist_document.h"
 
 #include <syslog.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The checks that every load mode makes before it touches the set: the
 // arguments, the answer file's presence and the document's fields.
 #pragma once

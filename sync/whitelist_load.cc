@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sync/whitelist_load.h"
 
 #include <syslog.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loading a validated whitelist answer into the kernel set.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // whitelist_load of the nftables build: the whole list replaces the
 // content of the firewall's sets in one nft transaction.
 #include <syslog.h>

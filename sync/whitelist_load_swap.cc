@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // whitelist_load of the swap build: the whole list replaces the set's
 // content in one step.
 #include <syslog.h>

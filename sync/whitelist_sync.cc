@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sync/whitelist_sync.h"
 
 #include <sys/stat.h>

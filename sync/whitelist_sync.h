@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The synchronisation cycle: fetch the whitelist through the agent tool,
 // compare its stamp with the stored one, load a changed enabled list into
 // the kernel set and store its stamp.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The daemon as shipped: it needs libc and json-c only (and libuci where the
 # real one is linked), never the C++ runtime, libcurl, mbedTLS or PCRE, and
 # stripped it stays under 64 KiB. A static program carries its C library and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The builds that packagers and router SDKs make, beside dev.sh's default
 # one: run by `./dev.sh matrix` (after it has installed clang).
 # Every build treats warnings as errors and lives in a build-matrix-*

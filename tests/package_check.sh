@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The package checks (./dev.sh package runs them, as root, after set-up):
 #
 # 1. shellcheck over the OpenWrt package's shell files;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the URL codec's self-check: prints the sample, its encoding, the
 // decoded text and the verdict, and exits with status 0.
 #include "lib/log_verbose.h"

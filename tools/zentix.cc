@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // zentix: the agent tool that fetches a rule document from the rule
 // service. It POSTs the parameter text to the base URL of its
 // configuration followed by the service path, and writes the answer to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tools/zentix_config.h"
 
 #include <cerrno>

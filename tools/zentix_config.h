@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The configuration of zentix, the agent tool that fetches rule documents
 // from the rule service over HTTP.
 //

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # shellcheck shell=bash
 # Sourced by cmake/targets/run.sh: lets the kernel run foreign binaries
 # through qemu-user (binfmt_misc), so that a test or the sandbox can start an

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the libraries that a target without Debian binary packages needs,
 # the Debian way: json-c from Debian's source package (apt-get source, with
 # a deb-src list of our own; /etc/apt is never touched) and, with "gtest",

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The router targets, built and tested under emulation (./dev.sh targets):
 #
 #   aarch64  glibc with Debian's arm64 multiarch libraries: the daemon, the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # 64-bit ARM with glibc: Debian's cross compiler (g++-aarch64-linux-gnu)
 # and Debian's multiarch libraries (dpkg --add-architecture arm64, then
 # libjson-c-dev:arm64 and friends).

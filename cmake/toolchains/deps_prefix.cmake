@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared by the toolchain files of targets without Debian binary packages:
 # QUORVEL_DEPS_PREFIX names the prefix that holds the libraries built from
 # source (json-c, GoogleTest). Only that prefix and the target's C library

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Big-endian 32-bit MIPS with glibc, linked statically: Debian's cross
 # compiler (g++-mips-linux-gnu). Debian 12 has no mips libraries: json-c
 # (and GoogleTest, for the tests) are built from source into a prefix of

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # x86_64 with musl, as OpenWrt's C library: Debian's musl-tools (musl-gcc)
 # for C and for the link, clang for C++ with libc++'s headers used header
 # only (libc++-14-dev). Our programs need no C++ runtime and are linked by

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A program built on the installed quorvel support library, outside the
 // project's tree: counted buffers, the URL codec, a match rule and the HTTP
 // piece's body collector. Prints what it did and exits with status 0 when

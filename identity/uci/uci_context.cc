@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Contexts, the config directory, loading and unloading packages, and the
 // report of the last error.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading one config file of the config directory into a package.
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Looking up package.section.option paths, with the extended section
 // syntax @type[index] and @[index].
 

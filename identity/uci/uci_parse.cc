@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reader of UCI config text.
 //
 // A file is a sequence of lines of commands, read as libuci reads them:

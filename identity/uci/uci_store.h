@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Inside the UCI layer: the element tree, its limits, the error record of
 // the last failure and the file reader.
 //

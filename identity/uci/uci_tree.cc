@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The element tree of the UCI layer: lists, names, and the blocks that hold
 // packages, sections, options and list items.
 

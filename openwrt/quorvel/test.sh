@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Checks of an installed package, as the feed's CI runs them on the target:
 #   sh test.sh PACKAGE VERSION
 # The daemon takes no options (it ignores its arguments), so it is checked by

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Common ground of the daemon's end-to-end tests: a fresh sandbox per
 test and the exact texts the daemon writes."""
 

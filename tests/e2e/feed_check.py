@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The OpenWrt feed's test script (openwrt/quorvel/test.sh) run against a
 staged install, inside the sandbox (it runs one cycle of the real daemon).
 

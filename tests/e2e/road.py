@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The whole road in one sandbox: the demo rule service on the sandbox's
 loopback, the real agent tool zentix, the real daemon and the kernel set."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """A router-like sandbox for running the real quorvel binary.
 
 Each Sandbox is a set of fresh namespaces (mount, network, pid) made with

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The first process of a quorvel sandbox.
 
 Started by sandbox.py under `unshare -m -n -p --fork`, it is process 1 of

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The sandbox wherever the checkout lives: a copy of the checkout under
 /tmp (which the sandbox covers with a tmpfs of its own), in folders whose
 names hold blanks, runs the demo and an end-to-end suite."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """One synchronisation cycle of the real daemon, end to end."""
 
 import json

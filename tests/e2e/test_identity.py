@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The device identity as the real daemon reads it from UCI files under the
 sandbox's /etc/config."""
 

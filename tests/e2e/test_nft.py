@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The nftables load (a daemon built with QUORVEL_IPSET_LOAD=nft), end to
 end: the sets of a `table inet fw4` made as firewall4 makes them get the
 whole list in one `nft -f` transaction."""

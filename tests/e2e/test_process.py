@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The process frame of the real daemon: working directory, pid file,
 signals and exit, end to end."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Faults that used to stop synchronisation for good, end to end: leftovers
 at the answer path and a kernel set that does not exist yet. Each run
 after the fault is cleared converges."""

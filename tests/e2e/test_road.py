@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The daemon with the real agent tool and the demo rule service."""
 
 import os

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The schedule that starts the daemon again and again (quorvel-schedule),
 with the real daemon in the sandbox: each run is bounded in time, only
 what its own runs left behind is ever signalled, a stop ends it at any

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The swap load (a daemon built with QUORVEL_IPSET_LOAD=swap), end to end:
 the whole list goes into a temporary set by one `ipset restore` and is
 swapped with the live set, which never holds a part of either list."""

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The cycle's documents on arbitrary bytes: the answer and timestamp
 // readers end with a result, and a stamp taken from any text is quoted so
 // that it can leave neither the JSON string nor the shell's single quotes.

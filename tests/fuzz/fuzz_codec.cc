@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The support library's decoders on arbitrary bytes: URL decoding in place
 // (and the encode-decode round trip), base64 decoding, and match rules
 // built from JSON objects and tested against the same bytes.

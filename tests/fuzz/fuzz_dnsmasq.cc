@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // dnsmasq ipset files from arbitrary host lists: the input is parsed as a
 // JSON value and handed to ipset_file_create. The file then holds exactly
 // one line "ipset=/<host>/cdnwhite" for each element whose text form is

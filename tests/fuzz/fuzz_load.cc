@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whitelist loader over whole answer documents, with the command runner
 // and system() replaced by a recorder, so that nothing is run. Whatever the
 // document holds, every recorded command line is "ipset flush cdnwhite"

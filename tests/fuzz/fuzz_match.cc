@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Match rules built from arbitrary texts and tested against arbitrary
 // subjects. The input is a mode byte, an encoding byte, the pattern text up
 // to the first NUL and the subject after it. A rule that is built holds a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The nftables load's parsers on arbitrary bytes: each line an element;
 // what parses writes as a text that parses to the same range, and the
 // merged ranges are sorted, apart and cover exactly what the elements do.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Payload decoding on arbitrary keys, IVs and cipher texts. The input is
 // 16 key bytes, 16 IV bytes, one byte of switches and the rest:
 //

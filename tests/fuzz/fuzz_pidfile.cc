@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pid file's content, as the single-instance guard reads it back: only
 // its first 15 bytes count, converted as atoi() does, whatever follows.
 #include "tests/fuzz/fuzz_target.h"

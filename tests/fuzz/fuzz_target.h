@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The entry point every fuzz target defines: libFuzzer's, also called by
 // the corpus replay program.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The UCI reader on arbitrary file content: whatever the file holds, the
 // lookups of the identity loader end with a result, never a crash, a hang
 // or an access outside a buffer.

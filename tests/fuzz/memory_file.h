@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A file that lives in memory only (memfd_create), reachable by a path
 // through /proc/self/fd: the fuzz targets write each input there, so that
 // no run waits for a disk (truncating a file on ext4 flushes it).

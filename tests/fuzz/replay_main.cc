@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a fuzz target over a kept corpus without the fuzzing engine, so that
 // every build replays the inputs that once found a fault or widened the
 // coverage. Arguments: files or directories of inputs.

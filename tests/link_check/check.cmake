@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # cmake -DQUORVEL_SOURCE_DIR=... -DBINARY_DIR=... -DGENERATOR=... -DC_COMPILER=...
 #       -DCXX_COMPILER=... [-DTOOLCHAIN_FILE=...] -P check.cmake
 #

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // C++ as the daemon uses it: header-only facilities, nothing from the C++
 // runtime library.
 #include <array>

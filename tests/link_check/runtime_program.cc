@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A stray use of the C++ runtime library: operator new and delete live in
 // libstdc++ (or libc++), which a program of ours must never link.
 int *volatile kept;

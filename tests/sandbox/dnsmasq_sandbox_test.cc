@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The dnsmasq ipset file and restart against the real programs. Runs as
 // root in network and mount namespaces of its own (see tests/CMakeLists.txt):
 // real dnsmasq instances on the namespace's loopback fill a real kernel

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/support/alloc_counter.h"
 
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Counting allocator for the test program that links alloc_counter.cc: it
 // defines malloc, calloc, realloc and free for the whole process (the C
 // library's, PCRE's and the C++ runtime's calls included), counts them,

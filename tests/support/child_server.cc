@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/support/child_server.h"
 
 #include <poll.h>

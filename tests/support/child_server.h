@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A server process for a test, started from its command line and killed
 // (SIGKILL, then reaped) when the owner goes out of scope, also after a
 // failed assertion. The server announces itself with one line on its

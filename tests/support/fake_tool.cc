@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/support/fake_tool.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A stand-in for an outside command, first on PATH while it lives: a shell
 // script that appends its arguments, one call per line, to a record file
 // and exits with a chosen status.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """HTTP(S) server on loopback for the transfer tests.
 
 Prints "listening on 127.0.0.1:PORT" once it accepts connections and, with

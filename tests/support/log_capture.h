@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test seam for syslog: the test programs define syslog() themselves, so
 // the lines that the code under test writes are kept for inspection.
 #pragma once

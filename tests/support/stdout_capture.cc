@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/support/stdout_capture.h"
 
 #include <fcntl.h>

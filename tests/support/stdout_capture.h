@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sends the process's standard output into a file while the owner lives,
 // so a test can read what the code under test printed there.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A fresh directory per test, removed with everything in it when the
 // owner goes out of scope, also after a failed assertion.
 #pragma once

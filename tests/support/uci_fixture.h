@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test fixture for code on top of UCI: a fresh config directory per test,
 // a context that reads from it, and the looked-up value of a path as a
 // text. Works against libuci and against the layer of our own alike.

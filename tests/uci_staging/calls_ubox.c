@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* libuci calls into libubox: so does the staged libuci, once, when it is
    loaded, so that it cannot load without libubox.so. */
 int ubox_staging_version(void);

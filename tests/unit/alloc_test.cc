@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Allocation behaviour of the support library, seen through a counting
 // allocator that replaces malloc and its siblings in this test program:
 // what must allocate nothing, and what a failed allocation leaves behind.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // device_config_load reads /etc/config itself. Each case runs in a child
 // process with a private mount namespace in which a temporary directory is
 // bound over /etc, so the host's /etc is never seen or touched. Skipped

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The identity loader's UCI routines on real config files in a temporary
 // config directory.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lib/dnsmasq_ipset.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sync/documents.h"
 
 #include <gtest/gtest.h>

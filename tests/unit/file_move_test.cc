@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lib/file_move.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "daemon/mkdir_recursive.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pure pieces of the nftables load: elements, ranges, the set header,
 // the input and the UCI section.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lib/payload.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The schedule's parsers of what it reads back (its run record, /proc's stat
 // lines) and its delays; its processes and signals are tested end to end.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The UCI store under the identity loader: the config file format, path
 // lookups and broken or hostile files. Runs against libuci as well; cases
 // that only our own layer promises are marked with QUORVEL_UCI_OWN.

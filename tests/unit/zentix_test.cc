@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // zentix against the demo rule service, run as the daemon runs it: by
 // name, through the shell, with its answer redirected into a file.
 #include <gtest/gtest.h>

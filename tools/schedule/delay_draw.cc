@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tools/schedule/delay_draw.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The delay before the next run.
 #pragma once
 

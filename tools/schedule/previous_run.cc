@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tools/schedule/previous_run.h"
 
 #include <syslog.h>

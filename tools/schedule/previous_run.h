@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a schedule that was killed during a run (the OOM killer, kill -9)
 // left behind: procd signals only the schedule's own pid, so that run's
 // daemon and agent live on and would refuse the next start.

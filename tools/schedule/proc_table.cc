@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tools/schedule/proc_table.h"
 
 #include <dirent.h>

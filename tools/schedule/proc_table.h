@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the schedule reads of other processes under /proc.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tools/schedule/run_group.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One run of the daemon and its process group.
 //
 // The daemon is started directly (fork, setpgid, exec: no shell, no

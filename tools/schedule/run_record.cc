@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tools/schedule/run_record.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The record of the run in progress, kept in RAM (under /var/run or /tmp)
 // so that a schedule started after one that was killed (the OOM killer,
 // kill -9) can end what that schedule's run left behind.

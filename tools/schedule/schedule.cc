@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quorvel-schedule: runs quorvel's synchronisation cycle now and then again
 // and again, each time after a delay drawn afresh (1800 to 3599 seconds by
 // default). procd keeps it running (/etc/init.d/quorvel).

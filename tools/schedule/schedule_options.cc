@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tools/schedule/schedule_options.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The schedule's command line.
 //
 //   quorvel-schedule [-n RUNS] [-m MIN] [-r RANGE] [-t LIMIT] [-k GRACE]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tools/schedule/signal_wait.h"
 
 #include <cerrno>

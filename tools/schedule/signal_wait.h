@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The schedule's one way of waiting: the signals it acts on stay blocked
 // for its whole life and are taken from the pending set here, so that none
 // is lost, and none waits behind a command that runs (as a shell's traps

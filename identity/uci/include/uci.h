@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * A small UCI store of our own, for builds without OpenWrt's libuci.
  *

@@ -32,6 +32,7 @@ std::string parsed(const std::string &element) {
 }
 
 TEST(NftElement, StrictFormsWithHostBitsMasked) {
+  const std::string too_long(60, '1');
   const std::pair<const char *, const char *> cases[] = {
       {"1.2.3.4", "1.2.3.4"},
       {"10.1.2.3/8", "10.0.0.0/8"},
@@ -54,7 +55,7 @@ TEST(NftElement, StrictFormsWithHostBitsMasked) {
       {"fe80::1%eth0", "invalid"},
       {"", "invalid"},
       {"example.com", "invalid"},
-      {std::string(60, '1').c_str(), "invalid"},
+      {too_long.c_str(), "invalid"},
   };
   for (const auto &[element, want] : cases) EXPECT_EQ(parsed(element), want) << element;
 }

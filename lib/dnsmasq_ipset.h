@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
-// dnsmasq's ipset feature: a configuration file that binds host names to a
-// kernel IP set, its removal, and a restart of dnsmasq to read it again.
+// dnsmasq's ipset and nftset features: a configuration file that binds host
+// names to a kernel IP set or to nftables sets, its removal, and a restart
+// of dnsmasq to read it again.
 //
-// Each line of the file is "ipset=/<host>/<set>\n", one per accepted host
-// of a JSON array, in array order. A host holding any byte outside 0x20 to
-// 0x7E is skipped, so no host can end its line and start another option.
+// Each line of the file is "ipset=/<host>/<set>\n" (or, for nftables sets,
+// "nftset=/<host>/4#<family>#<table>#<set>\n" with ",6#<family>#<table>#<set6>"
+// before the newline when an IPv6 set is named), one per accepted host of a
+// JSON array, in array order. A host holding any byte outside 0x20 to 0x7E
+// is skipped, so no host can end its line and start another option.
 #pragma once
 
 #include <json-c/json.h>
@@ -24,6 +27,23 @@ inline constexpr char DNSMASQ_RESTART_COMMAND[] = "/etc/init.d/dnsmasq restart";
 //      written before it stay.
 // Logs its entry line always, and the end line for 0, -3, -4 and -5.
 [[nodiscard]] int ipset_file_create(const char *path, const char *set_name, json_object *hosts);
+
+// The nftables sets that nftset_file_create binds the hosts to: dnsmasq
+// adds a host's A answers to set and its AAAA answers to set6.
+struct nftset_target {
+  const char *family;  // "ip", "ip6", "inet", "bridge" or "netdev"
+  const char *table;
+  const char *set;
+  const char *set6;  // null or empty: A answers only
+};
+
+// The same file as ipset_file_create, with the same results, log lines and
+// skipped hosts, but with nftset lines for the sets of target. Its entry
+// line names nftset_file_create and target->set. A null target, a null or
+// unknown family, a null table or set, or a name that nft would not take
+// as a plain identifier (nft_name_safe) yields -1 with no file touched.
+[[nodiscard]] int nftset_file_create(const char *path, const nftset_target *target,
+                                     json_object *hosts);
 
 // Logs its line and removes the file at path (a null path removes
 // nothing); a missing file is no error.

@@ -2,6 +2,7 @@
 #include "lib/text.h"
 
 #include <cstring>
+#include <initializer_list>
 
 const char *str_find_last(const char *text, const char *needle) {
   if (text == nullptr || needle == nullptr || needle[0] == '\0') return nullptr;
@@ -25,4 +26,23 @@ const char *str_skip_char(const char *data, size_t count, char ch) {
   size_t index = 0;
   while (index < count && data[index] == ch) ++index;
   return data + index;
+}
+
+bool nft_name_safe(const char *name) {
+  if (name == nullptr) return false;
+  size_t length = strnlen(name, NFT_NAME_SIZE);
+  if (length == 0 || length >= NFT_NAME_SIZE) return false;
+  if (!(ascii_alnum(name[0]) && !(name[0] >= '0' && name[0] <= '9')) && name[0] != '_')
+    return false;
+  for (size_t i = 0; i < length; ++i) {
+    if (!ascii_alnum(name[i]) && strchr("_-.", name[i]) == nullptr) return false;
+  }
+  return true;
+}
+
+bool nft_family_known(const char *family) {
+  if (family == nullptr) return false;
+  for (const char *known : {"ip", "ip6", "inet", "bridge", "netdev"})
+    if (strcmp(family, known) == 0) return true;
+  return false;
 }

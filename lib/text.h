@@ -26,6 +26,18 @@ const char *str_find_last(const char *text, const char *needle);
 // does not. The empty text yields 0, a null text -1.
 [[nodiscard]] int str_printable(const char *text);
 
+// Room for an nftables table family, table or set name, its NUL included.
+inline constexpr size_t NFT_NAME_SIZE = 32;
+
+// True for a name that nft takes as a plain identifier: 1 to 31 letters,
+// digits, '_', '-' or '.', starting with a letter or '_'. Such a name can
+// stand in nft's input and in dnsmasq's options without quoting.
+[[nodiscard]] bool nft_name_safe(const char *name);
+
+// True for the table families nft knows: "ip", "ip6", "inet", "bridge"
+// and "netdev".
+[[nodiscard]] bool nft_family_known(const char *family);
+
 // The first of the first count bytes of data that differs from ch, or
 // data + count when there is none. Null for null data.
 const char *str_skip_char(const char *data, size_t count, char ch);

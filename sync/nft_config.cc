@@ -31,12 +31,6 @@ const char *option_text(uci_context *context, const char *option) {
   return ptr.o->v.string;
 }
 
-bool family_known(const char *family) {
-  for (const char *known : {"ip", "ip6", "inet", "bridge", "netdev"})
-    if (strcmp(family, known) == 0) return true;
-  return false;
-}
-
 // UCI's booleans: 1 for on, 0 for off, -1 for neither.
 int boolean_parse(const char *text) {
   for (const char *on : {"1", "on", "true", "yes", "enabled"})
@@ -47,18 +41,6 @@ int boolean_parse(const char *text) {
 }
 
 }  // namespace
-
-bool nft_name_safe(const char *name) {
-  if (name == nullptr) return false;
-  size_t length = strnlen(name, NFT_NAME_SIZE);
-  if (length == 0 || length >= NFT_NAME_SIZE) return false;
-  if (!(ascii_alnum(name[0]) && !(name[0] >= '0' && name[0] <= '9')) && name[0] != '_')
-    return false;
-  for (size_t i = 0; i < length; ++i) {
-    if (!ascii_alnum(name[i]) && strchr("_-.", name[i]) == nullptr) return false;
-  }
-  return true;
-}
 
 int nft_config_read(uci_context *context, nft_config *config, const char **bad) {
   if (context == nullptr || config == nullptr || bad == nullptr) return -1;
@@ -71,7 +53,7 @@ int nft_config_read(uci_context *context, nft_config *config, const char **bad) 
   for (const option_slot &slot : slots) {
     const char *text = option_text(context, slot.name);
     if (text == nullptr) text = slot.fallback;
-    bool valid = slot.value == config->family ? family_known(text) : nft_name_safe(text);
+    bool valid = slot.value == config->family ? nft_family_known(text) : nft_name_safe(text);
     if (!valid) {
       *bad = slot.name;
       return -1;

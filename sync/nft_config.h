@@ -16,9 +16,9 @@
 
 #include <cstddef>
 
-struct uci_context;
+#include "lib/text.h"
 
-inline constexpr size_t NFT_NAME_SIZE = 32;
+struct uci_context;
 
 struct nft_config {
   char family[NFT_NAME_SIZE];
@@ -37,5 +37,3 @@ struct nft_config {
 
 // The same from the system's configuration (/etc/config).
 [[nodiscard]] int nft_config_load(nft_config *config, const char **bad);
-
-[[nodiscard]] bool nft_name_safe(const char *name);

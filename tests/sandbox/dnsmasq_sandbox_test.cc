@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The dnsmasq ipset file and restart against the real programs. Runs as
-// root in network and mount namespaces of its own (see tests/CMakeLists.txt):
-// real dnsmasq instances on the namespace's loopback fill a real kernel
-// set, and the init script lives in an overlay over /etc, so neither the
-// host's network nor its /etc is touched.
+// The dnsmasq ipset and nftset files and the restart against the real
+// programs. Runs as root in network and mount namespaces of its own (see
+// tests/CMakeLists.txt): real dnsmasq instances on the namespace's loopback
+// fill a real kernel ipset and real nftables sets, and the init script lives in an overlay over
+// /etc, so neither the host's network nor its /etc is touched.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -133,6 +133,35 @@ bool dns_query(const std::string &name, int port) {
   return false;
 }
 
+// An upstream dnsmasq on 127.0.0.1#5354 that answers for example.test,
+// other.test and evil.test, and one on 127.0.0.1#5353 that reads the
+// configuration file and forwards to it: only forwarded answers reach the
+// sets.
+class dnsmasq_pair {
+ public:
+  dnsmasq_pair(const temp_dir &dir, const std::string &config)
+      : upstream_(with_common({"dnsmasq", "--port=5354", "-C", empty_config(dir),
+                               "--address=/example.test/1.2.3.4", "--address=/other.test/5.6.7.8",
+                               "--address=/evil.test/6.6.6.6"})),
+        forwarder_(
+            with_common({"dnsmasq", "--port=5353", "-C", config, "--server=127.0.0.1#5354"})) {}
+
+ private:
+  static std::string empty_config(const temp_dir &dir) {
+    dir.write("empty.conf", "");
+    return dir.file("empty.conf");
+  }
+  static std::vector<std::string> with_common(std::vector<std::string> argv) {
+    for (const char *flag : {"-k", "--listen-address=127.0.0.1", "--bind-interfaces", "--no-resolv",
+                             "--no-hosts", "--pid-file=", "--user=root"})
+      argv.push_back(flag);
+    return argv;
+  }
+
+  background upstream_;
+  background forwarder_;
+};
+
 class DnsmasqSandbox : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -159,27 +188,7 @@ TEST_F(DnsmasqSandbox, TheFileMakesDnsmasqFillTheSet) {
   ASSERT_EQ(ipset_file_create(path.c_str(), "cdnwhite", hosts.get()), 0);
   ASSERT_EQ(dir.read("ipset.conf"), "ipset=/example.test/cdnwhite\n");
 
-  const std::vector<std::string> common = {"-k",
-                                           "--listen-address=127.0.0.1",
-                                           "--bind-interfaces",
-                                           "--no-resolv",
-                                           "--no-hosts",
-                                           "--pid-file=",
-                                           "--user=root"};
-  dir.write("empty.conf", "");
-  std::vector<std::string> upstream = {"dnsmasq",
-                                       "--port=5354",
-                                       "-C",
-                                       dir.file("empty.conf"),
-                                       "--address=/example.test/1.2.3.4",
-                                       "--address=/other.test/5.6.7.8",
-                                       "--address=/evil.test/6.6.6.6"};
-  upstream.insert(upstream.end(), common.begin(), common.end());
-  std::vector<std::string> forwarder = {"dnsmasq", "--port=5353", "-C", path,
-                                        "--server=127.0.0.1#5354"};
-  forwarder.insert(forwarder.end(), common.begin(), common.end());
-  background upstream_run(upstream);
-  background forwarder_run(forwarder);
+  dnsmasq_pair servers(dir, path);
 
   ASSERT_TRUE(dns_query("www.example.test", 5354)) << "upstream dnsmasq does not answer";
   ASSERT_TRUE(dns_query("www.example.test", 5353)) << "dnsmasq with the file does not answer";
@@ -191,6 +200,44 @@ TEST_F(DnsmasqSandbox, TheFileMakesDnsmasqFillTheSet) {
   EXPECT_EQ(output.find("5.6.7.8"), std::string::npos) << output;
   EXPECT_EQ(output.find("6.6.6.6"), std::string::npos) << output;
   EXPECT_EQ(run("ipset destroy cdnwhite", &output), 0) << output;
+}
+
+// firewall4's sets: the nftset lines make dnsmasq add the forwarded A
+// answers of a listed name to the IPv4 set, nothing else to either set.
+TEST_F(DnsmasqSandbox, TheNftsetFileMakesDnsmasqFillTheNftSet) {
+  ASSERT_TRUE(tool_found("nft")) << "nft is needed (package nftables)";
+  ASSERT_TRUE(loopback_up());
+  std::string output;
+  ASSERT_EQ(
+      run("nft add table inet fw4 && "
+          "nft 'add set inet fw4 cdnwhite { type ipv4_addr; flags interval; auto-merge; }' && "
+          "nft 'add set inet fw4 cdnwhite6 { type ipv6_addr; flags interval; auto-merge; }'",
+          &output),
+      0)
+      << output;
+
+  temp_dir dir;
+  std::string path = dir.file("nftset.conf");
+  json_doc hosts(json_tokener_parse(R"(["example.test", "evil.test\nipset=/#/cdnwhite"])"));
+  ASSERT_TRUE(hosts);
+  const nftset_target target = {"inet", "fw4", "cdnwhite", "cdnwhite6"};
+  ASSERT_EQ(nftset_file_create(path.c_str(), &target, hosts.get()), 0);
+  ASSERT_EQ(dir.read("nftset.conf"),
+            "nftset=/example.test/4#inet#fw4#cdnwhite,6#inet#fw4#cdnwhite6\n");
+  dnsmasq_pair servers(dir, path);
+
+  ASSERT_TRUE(dns_query("www.example.test", 5354)) << "upstream dnsmasq does not answer";
+  ASSERT_TRUE(dns_query("www.example.test", 5353)) << "dnsmasq with the file does not answer";
+  ASSERT_TRUE(dns_query("www.other.test", 5353));
+  ASSERT_TRUE(dns_query("www.evil.test", 5353));
+
+  ASSERT_EQ(run("nft list set inet fw4 cdnwhite", &output), 0) << output;
+  EXPECT_NE(output.find("elements = { 1.2.3.4 }"), std::string::npos) << output;
+  EXPECT_EQ(output.find("5.6.7.8"), std::string::npos) << output;
+  EXPECT_EQ(output.find("6.6.6.6"), std::string::npos) << output;
+  ASSERT_EQ(run("nft list set inet fw4 cdnwhite6", &output), 0) << output;
+  EXPECT_EQ(output.find("elements"), std::string::npos) << output;
+  EXPECT_EQ(run("nft delete table inet fw4", &output), 0) << output;
 }
 
 // The init script is a stand-in in an overlay over /etc, private to this

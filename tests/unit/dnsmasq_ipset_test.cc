@@ -40,6 +40,18 @@ void expect_only_ipset_lines(const std::string &content, const std::string &set)
   }
 }
 
+// Exit status of dnsmasq's syntax check of the file at path (-1 when it
+// did not exit), its output in *output.
+int dnsmasq_check(const std::string &path, std::string *output) {
+  FILE *run = popen(("dnsmasq --test -C " + path + " 2>&1").c_str(), "r");
+  if (run == nullptr) return -1;
+  char chunk[256];
+  size_t count;
+  while ((count = fread(chunk, 1, sizeof chunk, run)) > 0) output->append(chunk, count);
+  int status = pclose(run);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 class IpsetFile : public ::testing::Test {
  protected:
   void SetUp() override { log_capture_clear(); }
@@ -73,17 +85,10 @@ TEST_F(IpsetFile, OneLinePerHostInArrayOrder) {
 
 TEST_F(IpsetFile, DnsmasqAcceptsTheFile) {
   ASSERT_EQ(create(R"(["www.example.com","example.org","a-b.c-d.test",12])"), 0);
-  std::string command = "dnsmasq --test -C " + path() + " 2>&1";
-  FILE *run = popen(command.c_str(), "r");
-  ASSERT_NE(run, nullptr);
   std::string output;
-  char chunk[256];
-  size_t count;
-  while ((count = fread(chunk, 1, sizeof chunk, run)) > 0) output.append(chunk, count);
-  int status = pclose(run);
-  ASSERT_TRUE(WIFEXITED(status));
-  ASSERT_NE(WEXITSTATUS(status), 127) << "dnsmasq (package dnsmasq-base) is needed";
-  EXPECT_EQ(WEXITSTATUS(status), 0) << output << "\n" << content();
+  int status = dnsmasq_check(path(), &output);
+  ASSERT_NE(status, 127) << "dnsmasq (package dnsmasq-base) is needed";
+  EXPECT_EQ(status, 0) << output << "\n" << content();
   EXPECT_NE(output.find("syntax check OK"), std::string::npos) << output;
 }
 
@@ -207,6 +212,100 @@ TEST_F(IpsetFile, DestroyRemovesTheFileAndToleratesTheRest) {
         << line.text;
     EXPECT_NE(line.text[strlen("stat_points_none ========== ipset_file_destroy() time:")], ' ');
   }
+}
+
+}  // namespace
+
+namespace {
+
+struct nftset_case {
+  const char *name;
+  nftset_target target;
+  const char *hosts;
+  int code;
+  const char *content;  // the file afterwards; "kept\n" when untouched
+};
+
+// The nftset writer: the ipset writer's loop, codes and lines, with the
+// target of nftables sets instead of a set name.
+TEST_F(IpsetFile, NftsetLines) {
+  const nftset_case cases[] = {
+      {"both families",
+       {"inet", "fw4", "cdnwhite", "cdnwhite6"},
+       R"(["a.test","b.test"])",
+       0,
+       "nftset=/a.test/4#inet#fw4#cdnwhite,6#inet#fw4#cdnwhite6\n"
+       "nftset=/b.test/4#inet#fw4#cdnwhite,6#inet#fw4#cdnwhite6\n"},
+      {"no IPv6 set",
+       {"ip", "filter", "allow_v4", nullptr},
+       R"(["a.test"])",
+       0,
+       "nftset=/a.test/4#ip#filter#allow_v4\n"},
+      {"empty IPv6 set",
+       {"inet", "fw4", "s.1-x", ""},
+       R"(["a.test",12])",
+       0,
+       "nftset=/a.test/4#inet#fw4#s.1-x\nnftset=/12/4#inet#fw4#s.1-x\n"},
+      {"unsafe hosts skipped",
+       {"inet", "fw4", "s", nullptr},
+       R"(["x\ny.test","\u00e9","ok"])",
+       0,
+       "nftset=/ok/4#inet#fw4#s\n"},
+      {"null element",
+       {"inet", "fw4", "s", nullptr},
+       R"(["a",null,"c"])",
+       -4,
+       "nftset=/a/4#inet#fw4#s\n"},
+      {"not an array", {"inet", "fw4", "s", nullptr}, R"({"a":1})", -3, ""},
+      {"unknown family", {"inet6", "fw4", "s", nullptr}, R"(["a"])", -1, "kept\n"},
+      {"null family", {nullptr, "fw4", "s", nullptr}, R"(["a"])", -1, "kept\n"},
+      {"null table", {"inet", nullptr, "s", nullptr}, R"(["a"])", -1, "kept\n"},
+      {"null set", {"inet", "fw4", nullptr, nullptr}, R"(["a"])", -1, "kept\n"},
+      {"set breaks the line",
+       {"inet", "fw4", "s\nserver=/x/1.2.3.4", nullptr},
+       R"(["a"])",
+       -1,
+       "kept\n"},
+      {"set6 with a comma", {"inet", "fw4", "s", "t,4#ip#x#y"}, R"(["a"])", -1, "kept\n"},
+      {"table with a hash", {"inet", "f#w", "s", nullptr}, R"(["a"])", -1, "kept\n"},
+      {"set of 32 characters",
+       {"inet", "fw4", "abcdefghijklmnopqrstuvwxyz012345", nullptr},
+       R"(["a"])",
+       -1,
+       "kept\n"},
+      {"set starting with a digit", {"inet", "fw4", "1set", nullptr}, R"(["a"])", -1, "kept\n"},
+  };
+  for (const nftset_case &c : cases) {
+    log_capture_clear();
+    dir_.write("ipset.conf", "kept\n");
+    json_doc hosts = parse(c.hosts);
+    ASSERT_TRUE(hosts) << c.name;
+    EXPECT_EQ(nftset_file_create(path().c_str(), &c.target, hosts.get()), c.code) << c.name;
+    EXPECT_EQ(content(), c.content) << c.name;
+    ASSERT_FALSE(log_capture_lines().empty()) << c.name;
+    const std::string set = c.target.set != nullptr ? c.target.set : "(null)";
+    EXPECT_TRUE(starts_with(log_capture_lines()[0].text,
+                            "stat_points_none ========== nftset_file_create: " + set + "  time: "))
+        << c.name << ": " << log_capture_dump();
+    EXPECT_EQ(end_lines(c.code), c.code == -1 ? 0 : 1) << c.name;
+    EXPECT_EQ(log_capture_count(LOG_WARNING, "host list is NULL.\n"), c.code == -1 ? 1 : 0)
+        << c.name;
+  }
+  json_doc list = parse(R"(["a"])");
+  EXPECT_EQ(nftset_file_create(path().c_str(), nullptr, list.get()), -1);
+  EXPECT_EQ(nftset_file_create(nullptr, &cases[0].target, list.get()), -1);
+  EXPECT_EQ(nftset_file_create(path().c_str(), &cases[0].target, nullptr), -1);
+  EXPECT_EQ(nftset_file_create(dir_.file("no/dir").c_str(), &cases[0].target, list.get()), -2);
+  EXPECT_EQ(log_capture_count(LOG_WARNING, "host file open fail.\n"), 1);
+}
+
+TEST_F(IpsetFile, DnsmasqAcceptsTheNftsetFile) {
+  const nftset_target target = {"inet", "fw4", "cdnwhite", "cdnwhite6"};
+  json_doc hosts = parse(R"(["www.example.com","a-b.c-d.test",12])");
+  ASSERT_EQ(nftset_file_create(path().c_str(), &target, hosts.get()), 0);
+  std::string output;
+  EXPECT_EQ(dnsmasq_check(path(), &output), 0) << output << "\n" << content();
+  EXPECT_NE(output.find("syntax check OK"), std::string::npos) << output;
 }
 
 }  // namespace

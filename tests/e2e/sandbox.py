@@ -257,6 +257,12 @@ class Sandbox:
         reply = self._call(op="syslog", settle=settle)
         return [parse_syslog(base64.b64decode(m)) for m in reply["messages"]]
 
+    def reboot(self):
+        """What a reboot leaves: a fresh, empty /tmp (the old one hidden
+        under it), with /etc and its flash files as they were. The sets
+        are the caller's to make afresh."""
+        self._call(op="reboot")
+
     # -- files ------------------------------------------------------------
 
     def read(self, path):

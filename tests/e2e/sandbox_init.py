@@ -234,6 +234,10 @@ def main():
                     reply = {"mode": info.st_mode}
                 except OSError as error:
                     reply = {"error": error.strerror}
+            elif op == "reboot":
+                # A fresh tmpfs over the old /tmp, which stays hidden under
+                # it (never emptied: folders of the host may be bound there).
+                cover_tmp()
             elif op == "quit":
                 out.write(json.dumps({}) + "\n")
                 out.flush()

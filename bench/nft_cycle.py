@@ -50,7 +50,7 @@ def hosts(count):
 
 def floor_input(addresses, line_max=64 * 1024):
     """The input the daemon writes for addresses: both flushes, then add
-    lines below line_max bytes (sync/nft_input.cc)."""
+    lines below line_max bytes (sync/nft/nft_input.cc)."""
     head = "add element inet fw4 cdnwhite { "
     lines = ["flush set inet fw4 cdnwhite\n", "flush set inet fw4 cdnwhite6\n"]
     line = ""

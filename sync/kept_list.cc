@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "sync/file_replace.h"
-#include "sync/view_part.h"
+#include "sync/core/view_part.h"
 
 namespace {
 

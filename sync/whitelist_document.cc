@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "sync/json_file.h"
-#include "sync/whitelist_load.h"
+#include "sync/core/load_status.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "lib/log_verbose.h"
 #include "lib/text.h"
 #include "sync/documents.h"
-#include "sync/path_clear.h"
+#include "sync/core/path_clear.h"
 #include "sync/paths.h"
 #include "sync/stamp_quote.h"
 #include "sync/whitelist_load.h"

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "lib/cmd_run.h"
-#include "sync/ipset_apply.h"
+#include "sync/ipset/ipset_apply.h"
 #include "sync/json_file.h"
 #include "sync/whitelist_load.h"
 #include "tests/support/log_capture.h"

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "sync/nft_element.h"
-#include "sync/nft_ranges.h"
-#include "sync/nft_set_header.h"
+#include "sync/nft/nft_element.h"
+#include "sync/nft/nft_ranges.h"
+#include "sync/nft/nft_set_header.h"
 #include "tests/fuzz/fuzz_target.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "sync/ipset_apply.h"
+#include "sync/ipset/ipset_apply.h"
 
 #include <gtest/gtest.h>
 #include <syslog.h>

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "sync/ipset_header.h"
+#include "sync/ipset/ipset_header.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "sync/ipv4_text.h"
+#include "sync/ipset/ipv4_text.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "sync/ipset_swap.h"
+#include "sync/ipset/ipset_swap.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -11,7 +11,9 @@
 #include <string>
 
 #include "lib/json_doc.h"
-#include "sync/whitelist_load.h"
+#include "sync/core/load_status.h"
+#include "sync/ipset/ipset_apply.h"
+#include "sync/ipset/ipset_check.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
 
@@ -31,7 +33,7 @@ d=$(dirname "$0")
 printf '%s\n' "$*" >> "$d/calls"
 fail=$(cat "$d/fail" 2>/dev/null)
 case "$1" in
-  list) cat "$d/listing" ;;
+  list) cat "$d/listing"; if [ "$fail" = list ]; then exit 1; fi ;;
   restore) cat > "$d/restored"; cat "$d/restored" >> "$d/restores"
         n=$(grep -n -F -w -f "$d/refuse" "$d/restored" 2>/dev/null | head -n 1 | cut -d: -f1)
         if [ -n "$n" ]; then
@@ -199,6 +201,45 @@ TEST_F(IpsetSwap, NamesThatCouldLeaveTheCommandLineAreRefused) {
        })
     EXPECT_EQ(ipset_swap_load(bad, hosts.get()), WHITELIST_LOAD_INPUT);
   EXPECT_EQ(tool.read("calls"), "<missing>");
+}
+
+std::string texts(const load_list &list) {
+  std::string joined;
+  size_t at = 0;
+  load_entry entry{};
+  while (load_list_next(list, &at, &entry)) joined += std::string(entry.text) + " ";
+  return joined;
+}
+
+// One table of elements for both ipset modes: what each reader keeps is
+// what its load runs, and what the check holds the set against.
+TEST_F(IpsetSwap, EachModesReaderLoadAndCheckShareOneElementList) {
+  const std::string hosts = "[\"1.2.3.4\",\"1..2//3\",\"\",\"10.1.0.0/16\",\"1.2.3\",\"a b\",12]";
+  json_doc doc(json_tokener_parse(hosts.c_str()));
+  load_list added;
+  load_list strict;
+  EXPECT_EQ(ipset_hosts_read("cdnwhite", doc.get(), load_lines::QUIET, &added), 0);
+  EXPECT_EQ(ipset_swap_read("cdnwhite", doc.get(), load_lines::QUIET, &strict), 0);
+  EXPECT_EQ(log_capture_dump(), "");
+  EXPECT_EQ(texts(added), "1.2.3.4 1..2//3  10.1.0.0/16 1.2.3 12 ");
+  EXPECT_EQ(texts(strict), "1.2.3.4 10.1.0.0/16 ");
+
+  load_list loaded;
+  EXPECT_EQ(load(hosts), 0);
+  json_doc again(json_tokener_parse(hosts.c_str()));
+  EXPECT_EQ(ipset_swap_load(names, again.get(), &loaded), 0);
+  EXPECT_EQ(texts(loaded), texts(strict));
+  const std::string restored = tool.read("restored");
+  EXPECT_EQ(ipset_swap_list_load(names, strict), 0);
+  EXPECT_EQ(tool.read("restored"), restored);
+
+  EXPECT_EQ(ipset_set_check("cdnwhite", strict), LOAD_CHECK_HOLDS);  // 1 entry listed
+  tool.write("listing", std::regex_replace(LISTING, std::regex("entries: 1"), "entries: 0"));
+  EXPECT_EQ(ipset_set_check("cdnwhite", strict), LOAD_CHECK_LACKS);
+  EXPECT_EQ(ipset_set_check("cdnwhite", load_list{}), LOAD_CHECK_HOLDS);
+  tool.write("listing", "ipset v7.17: The set with the given name does not exist\n");
+  tool.write("fail", "list");
+  EXPECT_EQ(ipset_set_check("cdnwhite", strict), LOAD_CHECK_MISSING);
 }
 
 }  // namespace

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "sync/nft_config.h"
-#include "sync/nft_element.h"
-#include "sync/nft_input.h"
-#include "sync/nft_ranges.h"
-#include "sync/nft_set_header.h"
+#include "sync/nft/nft_config.h"
+#include "sync/nft/nft_element.h"
+#include "sync/nft/nft_input.h"
+#include "sync/nft/nft_ranges.h"
+#include "sync/nft/nft_set_header.h"
 #include "tests/support/uci_fixture.h"
 
 namespace {
@@ -127,14 +127,14 @@ TEST(NftSetHeader, ReadsTheNamedSetsTypeFlagsAndSize) {
 }
 
 TEST(NftInput, EveryElementOnceInBoundedLines) {
-  std::vector<addr_range> ranges(10000, addr_range{});
-  for (size_t i = 0; i < ranges.size(); ++i) {
-    ranges[i].first[12] = 10;
-    ranges[i].first[14] = static_cast<uint8_t>(i / 256);
-    ranges[i].first[15] = static_cast<uint8_t>(i % 256);
-    memcpy(ranges[i].last, ranges[i].first, sizeof ranges[i].last);
+  const size_t count = 10000;
+  load_list list;
+  for (size_t i = 0; i < count; ++i) {
+    const std::string element = "10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256);
+    ASSERT_EQ(load_list_add(&list, LOAD_V4, element.c_str(), element.size()), 0);
   }
-  nft_fill fill{"inet", "fw4", "cdnwhite", ADDR_V4, ranges.data(), ranges.size()};
+  ASSERT_EQ(load_list_add(&list, LOAD_V6, "2001:db8::1", 11), 0);  // another set's
+  nft_fill fill{"inet", "fw4", "cdnwhite", LOAD_V4, &list};
   char *buffer = nullptr;
   size_t size = 0;
   FILE *out = open_memstream(&buffer, &size);
@@ -149,7 +149,7 @@ TEST(NftInput, EveryElementOnceInBoundedLines) {
     if (lines++ > 0) elements += 1 + std::count(line.begin(), line.end(), ',');
   }
   EXPECT_GT(lines, 2u);  // the flush and more than one add line
-  EXPECT_EQ(elements, ranges.size());
+  EXPECT_EQ(elements, count);
 }
 
 class NftConfig : public UciFixture {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "sync/path_clear.h"
+#include "sync/core/path_clear.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -10,7 +10,7 @@
 
 #include <cstring>
 
-#include "sync/scratch_dir.h"
+#include "sync/core/scratch_dir.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

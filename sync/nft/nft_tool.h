@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "sync/scratch_dir.h"
+#include "sync/core/scratch_dir.h"
 
 // How much of nft's message reaches a log line.
 inline constexpr size_t NFT_MESSAGE_SIZE = 160;
@@ -34,3 +34,15 @@ enum nft_run_flags : unsigned {
 // Writes text into the file name of the folder (a new file, never one that
 // stood there). 0, or -1 with errno set.
 [[nodiscard]] int nft_file_write(const scratch_dir &dir, const char *name, const char *text);
+
+// True when nft's message is the kernel's answer to a lookup of an element
+// that the set lacks ("Could not process rule: No such file or directory").
+[[nodiscard]] bool nft_says_element_absent(const char *message);
+
+// True when nft's message says that a named table or set does not exist
+// ("Error: No such file or directory", before any lookup ran).
+[[nodiscard]] bool nft_says_missing(const char *message);
+
+// True when nft's message says that another transaction interrupted it
+// ("Interrupted system call"): the same run may be repeated.
+[[nodiscard]] bool nft_says_interrupted(const char *message);

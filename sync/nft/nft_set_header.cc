@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "sync/nft_set_header.h"
+#include "sync/nft/nft_set_header.h"
 
-#include "sync/nft_element.h"
-#include "sync/view_part.h"
+#include "sync/nft/nft_element.h"
+#include "sync/core/view_part.h"
 
 namespace {
 

@@ -8,6 +8,9 @@
 
 #include <json-c/json.h>
 
+#include "sync/core/host_list.h"
+#include "sync/core/load_list.h"
+
 // The temporary set's name, and the file that says a set of that name is a
 // leftover of the daemon's own: written before the set is created, removed
 // once it is destroyed. A set of that name without the file is someone
@@ -39,5 +42,18 @@ struct ipset_swap_names {
 // IPSET_DROPS_MAX of them). Returns 0 when the set holds the new list, or a
 // negative whitelist_load code (the reason logged): the live set then holds
 // what it held before. The private folder goes on every path; the mark
-// stays only while a temporary set of ours may be left.
-[[nodiscard]] int ipset_swap_load(const ipset_swap_names &names, json_object *hosts);
+// stays only while a temporary set of ours may be left. *loaded (when not
+// null) gets the list that the set holds afterwards.
+[[nodiscard]] int ipset_swap_load(const ipset_swap_names &names, json_object *hosts,
+                                  load_list *loaded = nullptr);
+
+// The swap mode's element list of the JSON array hosts: each element that
+// passes ipset_hosts_walk's test and is a strict IPv4 address or prefix,
+// as written; the others with "ip invalid" unless load_lines::QUIET. 0, or
+// WHITELIST_LOAD_HOSTS ("load host list incomplete" logged) with *list
+// empty when hosts is no array or holds an unreadable element.
+[[nodiscard]] int ipset_swap_read(const char *set, json_object *hosts, load_lines lines,
+                                  load_list *list);
+
+// The same load of list (no answer read): its elements go in as they are.
+[[nodiscard]] int ipset_swap_list_load(const ipset_swap_names &names, const load_list &list);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "sync/ipset_apply.h"
+#include "sync/ipset/ipset_apply.h"
 
 #include <sys/wait.h>
 #include <syslog.h>
@@ -10,7 +10,7 @@
 #include <ctime>
 
 #include "lib/cmd_run.h"
-#include "sync/host_list.h"
+#include "sync/core/host_list.h"
 
 namespace {
 constexpr size_t IPSET_COMMAND_SIZE = 128;
@@ -28,17 +28,6 @@ bool ipset_address_ok(const char *set, const char *text) {
   // A cut command would add another address than the one listed.
   return str_only_chars(text, IPSET_ADDRESS_CHARS) == 0 &&
          strlen(text) + strlen(set) + sizeof "ipset add  " <= IPSET_COMMAND_SIZE;
-}
-
-bool ipset_hosts_any(const char *set, json_object *list) {
-  if (set == nullptr || !json_object_is_type(list, json_type_array)) return false;
-  for (size_t index = 0; index < json_object_array_length(list); ++index) {
-    json_object *element = json_object_array_get_idx(list, index);
-    const char *text = element == nullptr ? nullptr : json_object_get_string(element);
-    if (text == nullptr) return false;  // where every load stops
-    if (text[0] != '\0' && ipset_address_ok(set, text)) return true;
-  }
-  return false;
 }
 
 int ipset_flush(const char *set) {
@@ -64,16 +53,16 @@ struct checked_visit {
 int address_check(const char *text, void *context) {
   auto *checked = static_cast<checked_visit *>(context);
   if (!ipset_address_ok(checked->set, text)) return -1;
-  checked->visit(text, checked->context);
-  return 0;
+  return checked->visit(text, checked->context) == 0 ? 0 : -2;
 }
 
 }  // namespace
 
-int ipset_hosts_walk(const char *set, json_object *list, ipset_host_visit visit, void *context) {
+int ipset_hosts_walk(const char *set, json_object *list, ipset_host_visit visit, void *context,
+                     load_lines lines) {
   if (set == nullptr) list = nullptr;  // logged as a missing list
   checked_visit checked{set, visit, context};
-  return host_list_walk(list, address_check, &checked);
+  return host_list_walk(list, address_check, &checked, lines);
 }
 
 namespace {
@@ -82,20 +71,55 @@ namespace {
 // does not stop the loop.
 struct add_target {
   const char *set;
+  load_list *added;  // null: nothing kept
 };
 
-void address_add(const char *address, void *context) {
-  const char *set = static_cast<add_target *>(context)->set;
+void address_add(const char *set, const char *address) {
   char command[IPSET_COMMAND_SIZE] = {};
   snprintf(command, sizeof command, "ipset add %s %s", set, address);
   (void)cmd_print_run(command);
 }
 
-}  // namespace
+// An address kept in the list goes on even when it cannot be kept: the
+// list is then marked broken, the load runs as ever.
+int address_keep(load_list *added, const char *address) {
+  if (added != nullptr) (void)load_list_add(added, LOAD_V4, address, strlen(address));
+  return 0;
+}
 
-int ipset_ips_add(const char *set, json_object *list) {
+int address_add_kept(const char *address, void *context) {
+  auto *target = static_cast<add_target *>(context);
+  address_add(target->set, address);
+  return address_keep(target->added, address);
+}
+
+int address_read(const char *address, void *context) {
+  return address_keep(static_cast<load_list *>(context), address);
+}
+
+void add_stat_line(const char *set) {
   syslog(LOG_INFO, "stat_points_none ========== ipset_ips_add: %s time: %ld\n", set,
          static_cast<long>(time(nullptr)));
-  add_target target{set};
-  return ipset_hosts_walk(set, list, address_add, &target);
+}
+
+}  // namespace
+
+int ipset_ips_add(const char *set, json_object *list) { return ipset_ips_add_kept(set, list, nullptr); }
+
+int ipset_ips_add_kept(const char *set, json_object *list, load_list *added) {
+  add_stat_line(set);
+  add_target target{set, added};
+  return ipset_hosts_walk(set, list, address_add_kept, &target);
+}
+
+int ipset_hosts_read(const char *set, json_object *list, load_lines lines, load_list *added) {
+  (void)ipset_hosts_walk(set, list, address_read, added, lines);
+  return 0;
+}
+
+void ipset_list_add(const char *set, const load_list &list) {
+  add_stat_line(set);
+  size_t at = 0;
+  load_entry entry{};
+  while (load_list_next(list, &at, &entry)) address_add(set, entry.text);
 }

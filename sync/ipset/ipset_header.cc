@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "sync/ipset_header.h"
+#include "sync/ipset/ipset_header.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "lib/text.h"
-#include "sync/view_part.h"
+#include "sync/core/view_part.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "sync/nft_element.h"
+#include "sync/nft/nft_element.h"
 
 #include <arpa/inet.h>
 
 #include <cstring>
 
-#include "sync/view_part.h"
+#include "sync/core/view_part.h"
 
 namespace {
 

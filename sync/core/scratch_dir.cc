@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "sync/scratch_dir.h"
+#include "sync/core/scratch_dir.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "sync/nft_config.h"
+#include "sync/nft/nft_config.h"
 
 #include <uci.h>
 

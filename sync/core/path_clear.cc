@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "sync/path_clear.h"
+#include "sync/core/path_clear.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

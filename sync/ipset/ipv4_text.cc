@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "sync/ipv4_text.h"
+#include "sync/ipset/ipv4_text.h"
 
 namespace {
 

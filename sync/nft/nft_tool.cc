@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "sync/nft_tool.h"
+#include "sync/nft/nft_tool.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "lib/c_guards.h"
-#include "sync/tool_output.h"
+#include "sync/core/tool_output.h"
 
 // The daemon's environment, handed on to nft as system() would.
 extern char **environ;
@@ -87,7 +87,7 @@ int nft_run(const scratch_dir &dir, const char *const *args, const char *input, 
     if (status == 0) return 0;
     tool_message_read(output, message, sizeof message);
     if (message[0] == '\0') snprintf(message, sizeof message, "nft exit status %d", status);
-    if (strstr(message, "Interrupted system call") == nullptr) break;
+    if (!nft_says_interrupted(message)) break;
   }
   return -1;
 }
@@ -109,4 +109,18 @@ int nft_file_write(const scratch_dir &dir, const char *name, const char *text) {
     length -= static_cast<size_t>(put);
   }
   return fd.reset() == 0 ? 0 : -1;
+}
+
+bool nft_says_element_absent(const char *message) {
+  return message != nullptr &&
+         strstr(message, "Could not process rule: No such file or directory") != nullptr;
+}
+
+bool nft_says_missing(const char *message) {
+  return message != nullptr && !nft_says_element_absent(message) &&
+         strstr(message, "Error: No such file or directory") != nullptr;
+}
+
+bool nft_says_interrupted(const char *message) {
+  return message != nullptr && strstr(message, "Interrupted system call") != nullptr;
 }

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "sync/ipset_swap.h"
+#include "sync/ipset/ipset_swap.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,13 +15,13 @@
 #include "lib/c_guards.h"
 #include "lib/cmd_run.h"
 #include "lib/text.h"
-#include "sync/ipset_apply.h"
-#include "sync/ipset_header.h"
-#include "sync/ipv4_text.h"
-#include "sync/path_clear.h"
-#include "sync/scratch_dir.h"
-#include "sync/tool_output.h"
-#include "sync/whitelist_load.h"
+#include "sync/ipset/ipset_apply.h"
+#include "sync/ipset/ipset_header.h"
+#include "sync/ipset/ipv4_text.h"
+#include "sync/core/path_clear.h"
+#include "sync/core/scratch_dir.h"
+#include "sync/core/tool_output.h"
+#include "sync/core/load_status.h"
 
 namespace {
 
@@ -102,41 +102,32 @@ int output_close(unique_file *out) {
   return failed ? -1 : 0;
 }
 
-struct restore_lines {
-  FILE *out;
-  const char *temp;
-  int count;
+struct strict_read {
+  load_list *list;
+  load_lines lines;
 };
 
-// One "add <temp> <address> -exist" line of the restore input, for an
-// address that a set of family inet takes as it is written.
-void restore_line_write(const char *address, void *context) {
-  auto *lines = static_cast<restore_lines *>(context);
+// Keeps an address that a set of family inet takes as it is written.
+int strict_take(const char *address, void *context) {
+  auto *read = static_cast<strict_read *>(context);
   ipv4_element element{};
   if (ipv4_element_read(address, &element) != 0) {
-    syslog(LOG_WARNING, "ip invalid %s\n", address);
-    return;
+    if (read->lines == load_lines::LOGGED) syslog(LOG_WARNING, "ip invalid %s\n", address);
+    return 0;
   }
-  fprintf(lines->out, "add %s %s -exist\n", lines->temp, address);
-  ++lines->count;
+  return load_list_add(read->list, LOAD_V4, address, strlen(address));
 }
 
-// Makes the restore input at path: the create line and one add line per
-// valid address. 0, WHITELIST_LOAD_HOSTS or WHITELIST_LOAD_INPUT.
-int restore_input_write(const char *path, const char *create_line, const char *set,
-                        const char *temp, json_object *hosts, int *count) {
-  unique_file out = output_open(path, O_EXCL);
-  if (!out) {
-    syslog(LOG_WARNING, "load restore input fail: %s\n", strerror(errno));
-    return WHITELIST_LOAD_INPUT;
-  }
+// Makes the restore input at path: the create line and one
+// "add <temp> <address> -exist" line per element of list. out is already
+// open. 0 or WHITELIST_LOAD_INPUT.
+int restore_input_write(unique_file out, const char *create_line, const char *temp,
+                        const load_list &list) {
   fputs(create_line, out.get());
-  restore_lines lines{out.get(), temp, 0};
-  if (ipset_hosts_walk(set, hosts, restore_line_write, &lines) != 0) {
-    syslog(LOG_WARNING, "load host list incomplete, set untouched.\n");
-    return WHITELIST_LOAD_HOSTS;
-  }
-  *count = lines.count;
+  size_t at = 0;
+  load_entry entry{};
+  while (load_list_next(list, &at, &entry))
+    fprintf(out.get(), "add %s %s -exist\n", temp, entry.text);
   if (output_close(&out) != 0) {
     syslog(LOG_WARNING, "load restore input fail: %s\n", strerror(errno));
     return WHITELIST_LOAD_INPUT;
@@ -165,6 +156,27 @@ int input_line_drop(const char *path, const char *spare, long line) {
   }
   if (ferror(in.get()) != 0 || output_close(&out) != 0) return -1;
   return rename(spare, path);
+}
+
+// The addresses of the add lines of the restore input at path into *list
+// (marked broken when the file cannot be read whole).
+void restore_input_read(const char *path, load_list *list) {
+  load_list_clear(list);
+  unique_file in(fopen(path, "re"));
+  if (!in) {
+    list->broken = true;
+    return;
+  }
+  char text[INPUT_LINE_SIZE];
+  while (fgets(text, sizeof text, in.get()) != nullptr) {
+    if (strncmp(text, "add ", 4) != 0) continue;
+    // "add <temp> <address> -exist": the address is the third word.
+    const char *address = strchr(text + 4, ' ');
+    const char *end = address == nullptr ? nullptr : strchr(address + 1, ' ');
+    if (end != nullptr)
+      (void)load_list_add(list, LOAD_V4, address + 1, static_cast<size_t>(end - address - 1));
+  }
+  if (ferror(in.get()) != 0) list->broken = true;
 }
 
 // The leftover mark: 1 when it stands at path as the daemon's own plain
@@ -197,9 +209,10 @@ void temp_destroy(const ipset_swap_names &names, const char *output) {
   if (ipset_step(step, output) == 0) (void)unlink(names.mark);
 }
 
-}  // namespace
-
-int ipset_swap_load(const ipset_swap_names &names, json_object *hosts) {
+// The swap load of the list read from hosts (when list_in is null) or of
+// list_in, in the order of lines and commands of a load from the answer.
+int swap_run(const ipset_swap_names &names, json_object *hosts, const load_list *list_in,
+             load_list *loaded) {
   const char *set = names.set;
   const char *temp = names.temp;
   syslog(LOG_INFO, "stat_points_none ========== ipset_swap: %s time: %ld\n",
@@ -233,17 +246,30 @@ int ipset_swap_load(const ipset_swap_names &names, json_object *hosts) {
   char listing[IPSET_LISTING_MAX];
   file_read(output, file_part::HEAD, listing, sizeof listing);
   char create_line[IPSET_CREATE_LINE_SIZE];
-  size_t capacity =
-      json_object_is_type(hosts, json_type_array) ? json_object_array_length(hosts) : 0;
+  size_t capacity = list_in != nullptr ? load_list_size(*list_in)
+                    : json_object_is_type(hosts, json_type_array) ? json_object_array_length(hosts)
+                                                                  : 0;
   if (ipset_create_line(listing, set, temp, capacity, create_line, sizeof create_line) != 0) {
     message_read(output, message);
     syslog(LOG_WARNING, "load set %s unreadable: %s\n", set, message);
     return WHITELIST_LOAD_SET;
   }
 
-  int count = 0;
-  int code = restore_input_write(input, create_line, set, temp, hosts, &count);
+  unique_file out = output_open(input, O_EXCL);
+  if (!out) {
+    syslog(LOG_WARNING, "load restore input fail: %s\n", strerror(errno));
+    return WHITELIST_LOAD_INPUT;
+  }
+  load_list read;
+  if (list_in == nullptr) {
+    int code = ipset_swap_read(set, hosts, load_lines::LOGGED, &read);
+    if (code != WHITELIST_LOAD_OK) return code;
+    list_in = &read;
+  }
+  const load_list &list = *list_in;
+  int code = restore_input_write(static_cast<unique_file &&>(out), create_line, temp, list);
   if (code != WHITELIST_LOAD_OK) return code;
+  int count = static_cast<int>(load_list_size(list));
 
   // A set of the temporary name is destroyed only when the mark says it is
   // a leftover of ours (a load that was killed). Anything else at the
@@ -268,7 +294,8 @@ int ipset_swap_load(const ipset_swap_names &names, json_object *hosts) {
   // costs only its element: the set goes, the line goes, the rest loads.
   char restore[COMMAND_SIZE];
   snprintf(restore, sizeof restore, "ipset restore < %s > %s 2>&1", input, output);
-  for (int drops = 0;; ++drops) {
+  int drops = 0;
+  for (;; ++drops) {
     if (cmd_print_run(restore) == 0) break;
     message_read(output, message);
     const long line = error_line(message);
@@ -306,5 +333,33 @@ int ipset_swap_load(const ipset_swap_names &names, json_object *hosts) {
     (void)unlink(names.mark);
   }
   syslog(LOG_WARNING, "ipset swap %s: %d addresses\n", set, count);
+  // The set holds the list less what ipset refused: that is the input's
+  // add lines as they stand now.
+  if (loaded != nullptr && drops == 0 && list_in == &read)
+    *loaded = static_cast<load_list &&>(read);
+  else if (loaded != nullptr)
+    restore_input_read(input, loaded);
   return WHITELIST_LOAD_OK;
+}
+
+}  // namespace
+
+int ipset_swap_read(const char *set, json_object *hosts, load_lines lines, load_list *list) {
+  load_list_clear(list);
+  strict_read read{list, lines};
+  if (ipset_hosts_walk(set, hosts, strict_take, &read, lines) != 0) {
+    if (lines == load_lines::LOGGED)
+      syslog(LOG_WARNING, "load host list incomplete, set untouched.\n");
+    load_list_clear(list);
+    return WHITELIST_LOAD_HOSTS;
+  }
+  return WHITELIST_LOAD_OK;
+}
+
+int ipset_swap_load(const ipset_swap_names &names, json_object *hosts, load_list *loaded) {
+  return swap_run(names, hosts, nullptr, loaded);
+}
+
+int ipset_swap_list_load(const ipset_swap_names &names, const load_list &list) {
+  return swap_run(names, nullptr, &list, nullptr);
 }

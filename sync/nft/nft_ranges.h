@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "sync/nft_element.h"
+#include "sync/nft/nft_element.h"
 
 // Sorts ranges and joins those that overlap or touch (10.0.0.0/24 and
 // 10.0.1.0/24 become one). Returns the count left at the front.

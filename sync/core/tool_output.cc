@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "sync/tool_output.h"
+#include "sync/core/tool_output.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

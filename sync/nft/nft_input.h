@@ -7,17 +7,16 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "sync/nft_element.h"
+#include "sync/core/load_list.h"
 
 // The elements of one set: family, table and set name (checked names),
-// the address family of its type and its sorted ranges.
+// and the list whose elements of one address family go into it.
 struct nft_fill {
   const char *family;
   const char *table;
   const char *set;
-  int addr_family;
-  const addr_range *ranges;
-  size_t count;
+  int addr_family;  // LOAD_V4 or LOAD_V6
+  const load_list *list;
 };
 
 // Lines of the input stay below this many bytes: long enough that nft
@@ -27,7 +26,7 @@ struct nft_fill {
 // refused line.
 inline constexpr size_t NFT_LINE_MAX = 64 * 1024;
 
-// Writes "flush set <family> <table> <set>" for each fill, then its ranges
-// as "add element <family> <table> <set> { a, b, ... }" lines. 0, or -1
-// when a range cannot be written or the stream reports an error.
+// Writes "flush set <family> <table> <set>" for each fill, then its
+// elements as "add element <family> <table> <set> { a, b, ... }" lines. 0,
+// or -1 when the stream reports an error.
 [[nodiscard]] int nft_input_write(FILE *out, const nft_fill *fills, size_t count);

@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "sync/nft_input.h"
+#include "sync/nft/nft_input.h"
 
 #include <cstring>
 
-#include "sync/nft_ranges.h"
 
 namespace {
 
@@ -13,9 +12,11 @@ int fill_write(FILE *out, const nft_fill &fill) {
       snprintf(head, sizeof head, "add element %s %s %s { ", fill.family, fill.table, fill.set);
   if (head_length < 0 || static_cast<size_t>(head_length) >= sizeof head) return -1;
   size_t line = 0;  // bytes of the open line, 0 when none is open
-  for (size_t i = 0; i < fill.count; ++i) {
-    char text[ADDR_RANGE_TEXT_SIZE];
-    if (addr_range_format(fill.ranges[i], fill.addr_family, text, sizeof text) != 0) return -1;
+  size_t at = 0;
+  load_entry entry{};
+  while (fill.list != nullptr && load_list_next(*fill.list, &at, &entry)) {
+    if (entry.family != fill.addr_family) continue;
+    const char *text = entry.text;
     size_t length = strlen(text);
     // The separator, the element and the line's end must fit.
     if (line != 0 && line + 2 + length + 3 >= NFT_LINE_MAX) {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "sync/nft_ranges.h"
+#include "sync/nft/nft_ranges.h"
 
 #include <arpa/inet.h>
 

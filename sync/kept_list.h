@@ -22,7 +22,7 @@
 #include "lib/c_guards.h"
 
 inline constexpr size_t KEPT_STAMP_SIZE = 64;  // a stamp of up to 63 bytes
-inline constexpr size_t KEPT_ELEMENT_MAX = 127;
+inline constexpr size_t KEPT_ELEMENT_MAX = 160;
 inline constexpr size_t KEPT_COUNT_MAX = size_t{1} << 20;
 inline constexpr size_t KEPT_FILE_MAX = size_t{64} << 20;
 

@@ -8,13 +8,18 @@
 #include "sync/whitelist_document.h"
 
 int whitelist_load(const char *path, const cdn_state *state) {
+  load_list loaded;
+  return whitelist_load_list(path, state, &loaded);
+}
+
+int whitelist_load_list(const char *path, const cdn_state *state, load_list *loaded) {
+  load_list_clear(loaded);
   json_doc doc;
   json_object *hosts = nullptr;
   int code = whitelist_document_read(path, state, &doc, &hosts);
   if (code != WHITELIST_LOAD_OK) return code;
   // Only now, with the whole document valid, is any set touched.
-  load_list loaded;
-  code = load_mode_hosts_load(hosts, &loaded);
+  code = load_mode_hosts_load(hosts, loaded);
   if (code != WHITELIST_LOAD_OK) {
     syslog(LOG_WARNING, "load return %d\n", code);
     return code;

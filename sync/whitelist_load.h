@@ -4,6 +4,7 @@
 #pragma once
 
 #include "sync/cdn_state.h"
+#include "sync/core/load_list.h"
 #include "sync/core/load_status.h"
 
 // Validates the whole answer document at path, then empties the set and
@@ -12,6 +13,10 @@
 // with the set untouched (for -7: nothing added). state is only tested for
 // null.
 [[nodiscard]] int whitelist_load(const char *path, const cdn_state *state);
+
+// whitelist_load, with *loaded (emptied first) getting the element list
+// that the set holds after a successful load.
+[[nodiscard]] int whitelist_load_list(const char *path, const cdn_state *state, load_list *loaded);
 
 // The mode's check of the set against the list that the answer document at
 // path would load: LOAD_CHECK_LACKS when the set exists but lacks it (the

@@ -13,10 +13,11 @@
 #include "lib/cmd_run.h"
 #include "lib/log_verbose.h"
 #include "lib/text.h"
-#include "sync/documents.h"
 #include "sync/core/path_clear.h"
+#include "sync/documents.h"
 #include "sync/paths.h"
 #include "sync/stamp_quote.h"
+#include "sync/whitelist_kept.h"
 #include "sync/whitelist_load.h"
 
 namespace {
@@ -72,11 +73,16 @@ int whitelist_fetch(cdn_state *state) {
   char stamp[STAMP_SIZE] = {};
   memset(state->timestamp, 0, sizeof state->timestamp);
 
-  if (timestamp_file_read(TIMESTAMP_FILE, state->timestamp, sizeof state->timestamp) != 0) {
+  const bool stamp_stored =
+      timestamp_file_read(TIMESTAMP_FILE, state->timestamp, sizeof state->timestamp) == 0;
+  if (!stamp_stored) {
     syslog(LOG_WARNING, "cant get local cdn white timestamp\n");
     puts("cant get local cdn white timestamp");
   }
   printf("local cdn->timestamp:  (%s)\n", state->timestamp);
+  // A set made afresh (a reboot, a firewall restart) gets the list of the
+  // stored stamp back before the network is asked, which may not answer.
+  if (stamp_stored) (void)whitelist_restore(KEPT_FILE, state->timestamp);
 
   if (!command_format(command, command_kind::request, state->timestamp)) {
     syslog(LOG_WARNING, "cdn white timestamp cannot be quoted.\n");
@@ -126,7 +132,11 @@ int whitelist_fetch(cdn_state *state) {
     syslog(LOG_WARNING, "config not change, but the set lacks the list: load again.\n");
   }
   // A failed load keeps the stored stamp, so the next run loads again.
-  if (whitelist_load(WHITELIST_FILE, state) != 0) return 0;
+  load_list loaded;
+  if (whitelist_load_list(WHITELIST_FILE, state, &loaded) != 0) return 0;
+  // Kept before the stamp is stored, so the kept file is never older.
+  whitelist_keep(KEPT_FILE, stamp, loaded);
+  load_list_clear(&loaded);
 
   memcpy(state->timestamp, stamp, sizeof stamp);
   if (!command_format(command, command_kind::store, stamp)) {

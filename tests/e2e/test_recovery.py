@@ -127,6 +127,124 @@ class MissingSet(DaemonTestCase):
         self.assertEqual(self.sb.members(), HOSTS)
         self.assertEqual(self.sb.read(TIMESTAMP_FILE), b'{"updateTime":"2"}\n')
 
+KEPT_FILE = "/etc/.quorvel/cdn_white_kept"
+
+
+class KeptList(DaemonTestCase):
+    """The list kept on flash fills a set that a reboot or a firewall
+    restart made afresh before the agent is asked, in every load mode; the
+    mode's suites override how its sets are made and read."""
+
+    HOSTS = ["1.2.3.4", "10.0.0.0/8"]
+    AFTER = ["1.2.3.4", "10.0.0.0/8"]
+    UNREACHABLE = 7  # the agent's status when the service cannot be reached
+
+    def sets_made_afresh(self):
+        self.sb.sh("ipset destroy cdnwhite; ipset create cdnwhite hash:net")
+
+    def members_now(self):
+        return self.sb.members()
+
+    def restored_line(self, stamp):
+        return f"set lacks the list: {len(self.AFTER)} kept elements of stamp {stamp} loaded again.\n"
+
+    def load(self, stamp, hosts=None):
+        self.sb.agent(whitelist(stamp, self.HOSTS if hosts is None else hosts))
+        result = self.sb.run()
+        self.assertIn("config load success:\n", result.texts(WARNING))
+        return result
+
+    def reboot(self):
+        self.sb.reboot()
+        self.sets_made_afresh()
+        self.assertEqual(self.members_now(), [])
+
+    def inode(self, path):
+        return self.sb.sh(f"stat -c %i {path}").stdout
+
+    def test_a_reboot_with_the_service_unreachable(self):
+        self.load("2")
+        kept = self.sb.read(KEPT_FILE)
+        self.assertTrue(kept.startswith(b"quorvel-kept 1 32\n4 "), kept)
+        self.assertRegex(kept.decode(), r"\nend \d+ [0-9a-f]{8}\n$")
+        inode = self.inode(KEPT_FILE)
+        self.reboot()
+        self.sb.agent(None, status=self.UNREACHABLE)
+        first = self.sb.run()
+        warnings = first.texts(WARNING)
+        self.assertIn(self.restored_line("2"), warnings)
+        self.assertLess(warnings.index(self.restored_line("2")),
+                        warnings.index(f"get config by zentix fail: {self.UNREACHABLE}"))
+        self.assertEqual(self.members_now(), self.AFTER)
+        self.assertEqual(self.sb.read(TIMESTAMP_FILE), b'{"updateTime":"2"}\n')
+        self.assertEqual(len(self.sb.agent_calls()), 2)
+        # The service answers again, unchanged: nothing more is loaded or written.
+        self.sb.agent(whitelist("2", self.HOSTS))
+        second = self.sb.run()
+        self.assertIn("config not change\n", second.texts(WARNING))
+        self.assertNotIn(self.restored_line("2"), second.texts(WARNING))
+        self.assertNotIn("config load success:\n", second.texts(WARNING))
+        self.assertEqual(self.members_now(), self.AFTER)
+        self.assertEqual((self.sb.read(KEPT_FILE), self.inode(KEPT_FILE)), (kept, inode))
+        # A filled set is left alone by the restore step too.
+        self.sb.agent(None, status=self.UNREACHABLE)
+        self.assertNotIn(self.restored_line("2"), self.sb.run().texts(WARNING))
+
+    def test_kept_files_that_are_not_restored(self):
+        self.load("2")
+        other = self.sb.read(KEPT_FILE)
+        self.load("3", self.HOSTS[:1])
+        valid = self.sb.read(KEPT_FILE)
+        cases = {  # name: (kept file or None, its fate)
+            "another stamp": (other, "kept"),
+            "truncated": (valid[:-3], "removed"),
+            "a line damaged": (valid.replace(b"\n4 ", b"\n5 ", 1), "removed"),
+            "missing": (None, "missing"),
+        }
+        for name, (content, fate) in cases.items():
+            with self.subTest(name):
+                self.reboot()
+                self.sb.sh(f"rm -f {KEPT_FILE}")
+                if content is not None:
+                    self.sb.write(KEPT_FILE, content)
+                self.sb.agent(None, status=self.UNREACHABLE)
+                result = self.sb.run()
+                unreadable = f"kept list {KEPT_FILE} unreadable, removed.\n"
+                self.assertEqual(unreadable in result.texts(WARNING), fate == "removed")
+                self.assertFalse([w for w in result.texts(WARNING) if "kept elements" in w])
+                self.assertEqual(self.members_now(), [])
+                self.assertEqual(self.sb.read(KEPT_FILE), content if fate == "kept" else None)
+
+    def test_a_full_flash_removes_the_old_file(self):
+        self.load("1", self.HOSTS[:1])
+        old = self.sb.read(KEPT_FILE)
+        # The working directory on a tiny file system with one page left:
+        # the answer takes it, the new kept file finds none (the stamp's
+        # rewrite reuses its own page).
+        self.sb.sh("mount -t tmpfs -o size=32k tmpfs /etc/.quorvel")
+        self.store_stamp("1")
+        self.sb.write(KEPT_FILE, old)
+        self.sb.write("/etc/.quorvel/spare", "x")
+        self.sb.sh("dd if=/dev/zero of=/etc/.quorvel/fill bs=1k 2>/dev/null; rm /etc/.quorvel/spare")
+        result = self.load("2")
+        self.assertIn(f"kept list {KEPT_FILE} not written, removed: No space left on device\n",
+                      result.texts(WARNING))
+        self.assertIsNone(self.sb.read(KEPT_FILE))
+        self.assertIsNone(self.sb.read(KEPT_FILE + ".tmp"))
+        self.assertEqual(self.sb.read(TIMESTAMP_FILE), b'{"updateTime":"2"}\n')
+        self.assertEqual(self.members_now(), self.AFTER)
+
+    def test_a_leftover_temporary_file_is_ignored_and_cleaned(self):
+        self.load("2")
+        # A power cut between the write and the rename of a newer list.
+        self.sb.write(KEPT_FILE + ".tmp", b"quorvel-kept 1 33\n4 9.9.9.9\n")
+        self.reboot()
+        self.sb.agent(None, status=self.UNREACHABLE)
+        self.assertIn(self.restored_line("2"), self.sb.run().texts(WARNING))
+        self.assertEqual(self.members_now(), self.AFTER)
+        self.assertIsNone(self.sb.mode(KEPT_FILE + ".tmp"))
+
+
 class PidFileNotOurs(DaemonTestCase):
     """What another user made at the pid path is replaced, never kept or
     written through; its pid is not believed."""

@@ -8,6 +8,8 @@ import os
 import re
 import unittest
 
+import test_recovery
+
 from daemon_case import (DaemonTestCase, TIMESTAMP_FILE, WARNING, WHITELIST_FILE, Sandbox,
                          whitelist)
 
@@ -248,6 +250,30 @@ class NftLoad(DaemonTestCase):
         self.assertGreater(len(self.sb.read("/tmp/probes").splitlines()), 20)
         self.assertFalse(self.sb.read("/tmp/misses"))
         self.assertIn("1.2.3.4", self.elements("cdnwhite"))
+
+
+@unittest.skipUnless(os.environ.get("QUORVEL_IPSET_LOAD") == "nft",
+                     "the daemon under test is not built with QUORVEL_IPSET_LOAD=nft")
+class NftKeptList(test_recovery.KeptList):
+    """The kept list, both families, restored through the nftables load
+    into the sets of a table that firewall4 made afresh."""
+
+    HOSTS = ["1.2.3.4", "10.0.0.0/8", "10.1.0.0/16", "2001:db8::/32"]
+    AFTER = ["1.2.3.4", "10.0.0.0/8", "2001:db8::/32"]
+
+    def setUp(self):
+        self.sb = Sandbox(sets=())
+        self.addCleanup(self.sb.close)
+        self.sets_made_afresh()
+
+    def sets_made_afresh(self):
+        # firewall4's restart: the table and its sets made afresh, empty.
+        made = self.members_now() is not None
+        NftLoad.nft(self, ("delete table inet fw4\n" if made else "") + fw4())
+
+    def members_now(self):
+        v4, v6 = (NftLoad.elements(self, name) for name in ("cdnwhite", "cdnwhite6"))
+        return None if v4 is None else sorted(v4 + (v6 or []))
 
 
 if __name__ == "__main__":

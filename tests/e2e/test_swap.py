@@ -8,6 +8,7 @@ import re
 import unittest
 
 import test_cycle
+import test_recovery
 
 from daemon_case import (DaemonTestCase, INFO, TIMESTAMP_FILE, WARNING, WHITELIST_FILE,
                          request_line, store_line, whitelist)
@@ -220,6 +221,12 @@ class SwapLoad(DaemonTestCase):
                      "the daemon under test is not built with QUORVEL_IPSET_LOAD=swap")
 class SwapSetMadeAfresh(test_cycle.SetMadeAfresh):
     """The same refill through the swap load."""
+
+
+@unittest.skipUnless(os.environ.get("QUORVEL_IPSET_LOAD") == "swap",
+                     "the daemon under test is not built with QUORVEL_IPSET_LOAD=swap")
+class SwapKeptList(test_recovery.KeptList):
+    """The kept list restored through the swap load."""
 
 
 if __name__ == "__main__":

@@ -62,20 +62,22 @@ int whitelist_restore(const char *path, const char *stamp) {
   (void)file_replace_leftover_clear(path);
   kept_list kept;
   int read = kept_list_read(path, &kept);
-  if (read == KEPT_READ_MISSING) return 0;
+  if (read == KEPT_READ_MISSING) return -1;
   load_list list;
   if (read != KEPT_READ_OK || !load_from_kept(kept, &list)) {
     kept_list_remove(path);
     syslog(LOG_WARNING, "kept list %s unreadable, removed.\n", path);
-    return 0;
+    return -1;
   }
-  if (stamp == nullptr || strcmp(kept.stamp, stamp) != 0) return 0;
+  if (stamp == nullptr || strcmp(kept.stamp, stamp) != 0) return -1;
   kept.bytes.reset();  // the load needs only its own list
-  if (load_mode_check(list) != LOAD_CHECK_LACKS) return 0;
+  int check = load_mode_check(list);
+  if (check == LOAD_CHECK_HOLDS) return 0;
+  if (check != LOAD_CHECK_LACKS) return -1;
   int code = load_mode_list_load(list);
   if (code != WHITELIST_LOAD_OK) {
     syslog(LOG_WARNING, "kept list restore fail: load return %d\n", code);
-    return 0;
+    return -1;
   }
   syslog(LOG_WARNING, "set lacks the list: %zu kept elements of stamp %s loaded again.\n",
          load_list_size(list), stamp);

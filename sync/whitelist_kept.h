@@ -20,5 +20,6 @@ void whitelist_keep(const char *path, const char *stamp, const load_list &loaded
 // line when it did. A missing set is left alone, a file of another stamp
 // is left as it is, a file that does not read back whole is removed with
 // one line. A temporary file of an interrupted write is removed first.
-// Returns 1 when the list was loaded, 0 otherwise.
+// Returns 1 when the list was loaded, 0 when the set was found holding it,
+// -1 when the set was not checked against it or its load failed.
 int whitelist_restore(const char *path, const char *stamp);

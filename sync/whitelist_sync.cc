@@ -82,7 +82,9 @@ int whitelist_fetch(cdn_state *state) {
   printf("local cdn->timestamp:  (%s)\n", state->timestamp);
   // A set made afresh (a reboot, a firewall restart) gets the list of the
   // stored stamp back before the network is asked, which may not answer.
-  if (stamp_stored) (void)whitelist_restore(KEPT_FILE, state->timestamp);
+  // The set then holds the list of the stored stamp: an unchanged answer
+  // need not be checked against it again.
+  const bool set_holds_kept = stamp_stored && whitelist_restore(KEPT_FILE, state->timestamp) >= 0;
 
   if (!command_format(command, command_kind::request, state->timestamp)) {
     syslog(LOG_WARNING, "cdn white timestamp cannot be quoted.\n");
@@ -124,7 +126,7 @@ int whitelist_fetch(cdn_state *state) {
     // An unchanged list on a set that was made afresh since (a reboot, a
     // firewall restart) is loaded again, or the set stays empty until the
     // service publishes a new list.
-    if (whitelist_set_needs_refill(WHITELIST_FILE) != 1) {
+    if (set_holds_kept || whitelist_set_needs_refill(WHITELIST_FILE) != LOAD_CHECK_LACKS) {
       syslog(LOG_WARNING, "config not change\n");
       puts("tmestamp equal config not change");
       return 0;

@@ -26,3 +26,17 @@ const char *str_skip_char(const char *data, size_t count, char ch) {
   while (index < count && data[index] == ch) ++index;
   return data + index;
 }
+
+bool decimal_read(std::string_view digits, uint64_t max, leading_zeros zeros, uint64_t *value) {
+  if (value == nullptr || digits.empty()) return false;
+  if (zeros == leading_zeros::REFUSED && digits.size() > 1 && digits[0] == '0') return false;
+  uint64_t result = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return false;
+    const auto digit = static_cast<uint64_t>(c - '0');
+    if (result > (max - digit) / 10) return false;
+    result = result * 10 + digit;
+  }
+  *value = result;
+  return true;
+}

@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "lib/text.h"
+
 #include "sync/core/view_part.h"
 
 namespace {
@@ -12,13 +14,10 @@ namespace {
 // The prefix length of "/<len>": -1 when it is not a plain decimal of at
 // most max.
 int prefix_parse(std::string_view digits, int max) {
-  if (digits.empty() || digits.size() > 3 || (digits.size() > 1 && digits[0] == '0')) return -1;
-  int value = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return -1;
-    value = value * 10 + (c - '0');
-  }
-  return value <= max ? value : -1;
+  uint64_t value = 0;
+  return decimal_read(digits, static_cast<uint64_t>(max), leading_zeros::REFUSED, &value)
+             ? static_cast<int>(value)
+             : -1;
 }
 
 }  // namespace

@@ -18,7 +18,7 @@
 #include "lib/text.h"
 #include "sync/ipset/ipset_apply.h"
 #include "sync/ipset/ipset_header.h"
-#include "sync/ipset/ipv4_text.h"
+#include "sync/core/ipv4_text.h"
 #include "sync/core/path_clear.h"
 #include "sync/core/scratch_dir.h"
 #include "sync/core/tool_output.h"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "sync/ipset/ipv4_text.h"
+#include "sync/core/ipv4_text.h"
 
 #include "lib/text.h"
 

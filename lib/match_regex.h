@@ -12,13 +12,13 @@
 struct match_regex;
 
 // Room for the backend's compilation error text, NUL included.
-constexpr size_t kMatchRegexErrorSize = 128;
+constexpr size_t MATCH_REGEX_ERROR_SIZE = 128;
 
 // Compiles the NUL-terminated pattern. The expression, which the caller
 // frees with match_regex_free, or null on failure with the byte offset of
 // the error in *error_offset and its text in error (always NUL-terminated).
 [[nodiscard]] match_regex *match_regex_compile(const char *pattern, int *error_offset,
-                                               char (&error)[kMatchRegexErrorSize]);
+                                               char (&error)[MATCH_REGEX_ERROR_SIZE]);
 
 // 0 when the expression matches somewhere in the length bytes at subject
 // (NUL bytes included), -1 on a miss and on any run-time error. length must

@@ -4,7 +4,7 @@
 // pcre2_match keeps its backtracking frames in heap memory that belongs to
 // the match data block and is reused by the block's next match. Each
 // expression keeps a block of its own, whose first frames (20 KiB) are taken
-// when it is compiled and which may grow to kKeptFramesKiB as its matches
+// when it is compiled and which may grow to KEPT_FRAMES_KIB as its matches
 // need: a match that fits what the block holds allocates nothing. One that
 // needs more is run again with a block of its own, bounded by depth only,
 // which is freed at once; so an expression with many groups or a long
@@ -23,15 +23,15 @@ namespace {
 // Backtracking deeper than this ends as a miss: four times the classic
 // backend's recursion limit, whose levels are at least as many as PCRE2's
 // frames for the same match.
-constexpr uint32_t kDepthLimit = 2000;
+constexpr uint32_t DEPTH_LIMIT = 2000;
 
 // The frames an expression keeps: some 500 levels of an expression without
 // groups, or ten frames where a frame is larger (PCRE2's first block).
-constexpr size_t kKeptFramesKiB = 64;
-constexpr size_t kFirstFramesCount = 10;
+constexpr size_t KEPT_FRAMES_KIB = 64;
+constexpr size_t FIRST_FRAMES_COUNT = 10;
 
 // Three pairs of offsets, as classic PCRE's vector of nine holds.
-constexpr uint32_t kOffsetPairs = 3;
+constexpr uint32_t OFFSET_PAIRS = 3;
 
 }  // namespace
 
@@ -64,7 +64,7 @@ int match_run(const match_regex *regex, const char *subject, int length, pcre2_m
 }  // namespace
 
 match_regex *match_regex_compile(const char *pattern, int *error_offset,
-                                 char (&error)[kMatchRegexErrorSize]) {
+                                 char (&error)[MATCH_REGEX_ERROR_SIZE]) {
   int code = 0;
   PCRE2_SIZE offset = 0;
   pcre2_code *compiled = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern), PCRE2_ZERO_TERMINATED,
@@ -87,7 +87,7 @@ match_regex *match_regex_compile(const char *pattern, int *error_offset,
     return nullptr;
   }
   regex->code = compiled;
-  regex->kept = pcre2_match_data_create(kOffsetPairs, nullptr);
+  regex->kept = pcre2_match_data_create(OFFSET_PAIRS, nullptr);
   regex->bounded = pcre2_match_context_create(nullptr);
   regex->deep = pcre2_match_context_create(nullptr);
   size_t frame_size = 0;
@@ -98,11 +98,11 @@ match_regex *match_regex_compile(const char *pattern, int *error_offset,
                             sizeof error);
     return nullptr;
   }
-  size_t kept_kib = (frame_size * kFirstFramesCount + 1023) / 1024;
-  if (kept_kib < kKeptFramesKiB) kept_kib = kKeptFramesKiB;
+  size_t kept_kib = (frame_size * FIRST_FRAMES_COUNT + 1023) / 1024;
+  if (kept_kib < KEPT_FRAMES_KIB) kept_kib = KEPT_FRAMES_KIB;
   pcre2_set_heap_limit(regex->bounded, static_cast<uint32_t>(kept_kib));
-  pcre2_set_depth_limit(regex->bounded, kDepthLimit);
-  pcre2_set_depth_limit(regex->deep, kDepthLimit);
+  pcre2_set_depth_limit(regex->bounded, DEPTH_LIMIT);
+  pcre2_set_depth_limit(regex->deep, DEPTH_LIMIT);
   // The kept block takes its first frames now, not in the first match.
   if (match_run(regex, "", 0, regex->kept, regex->bounded) == PCRE2_ERROR_NOMEMORY) {
     parts_free(regex);
@@ -116,7 +116,7 @@ match_regex *match_regex_compile(const char *pattern, int *error_offset,
 int match_regex_exec(const match_regex *regex, const char *subject, int length) {
   int result = match_run(regex, subject, length, regex->kept, regex->bounded);
   if (result == PCRE2_ERROR_HEAPLIMIT) {
-    pcre2_match_data *data = pcre2_match_data_create(kOffsetPairs, nullptr);
+    pcre2_match_data *data = pcre2_match_data_create(OFFSET_PAIRS, nullptr);
     result = data == nullptr ? -1 : match_run(regex, subject, length, data, regex->deep);
     pcre2_match_data_free(data);
   }

@@ -69,7 +69,7 @@ int fill_pattern(match_rule *rule, const char *text, bool base64) {
 // tables, no options). On failure logs at priority when log_always or
 // log_verbose is set, releases the pattern and returns -1.
 int compile_pattern(match_rule *rule, int priority, bool log_always) {
-  char error[kMatchRegexErrorSize] = "";
+  char error[MATCH_REGEX_ERROR_SIZE] = "";
   int offset = 0;
   match_regex *compiled = match_regex_compile(rule->pattern.bytes, &offset, error);
   if (compiled == nullptr) {

@@ -16,8 +16,8 @@
 
 namespace {
 
-constexpr int kBlockSize = 16;
-constexpr unsigned kKeyBits = 128;
+constexpr int BLOCK_SIZE = 16;
+constexpr unsigned KEY_BITS = 128;
 
 // One AES context: set up on construction, wiped on every way out.
 class aes_context_guard {
@@ -47,14 +47,14 @@ int aes_buf_decrypt(len_buf *out, const len_buf *key, const len_buf *iv, const l
       key->bytes == nullptr
           ? MBEDTLS_ERR_AES_BAD_INPUT_DATA
           : mbedtls_aes_setkey_dec(aes.get(), reinterpret_cast<const unsigned char *>(key->bytes),
-                                   kKeyBits);
+                                   KEY_BITS);
   if (key_result != 0) {
     if (log_verbose) syslog(LOG_INFO, "Unable to set AES key, error: %d", key_result);
     return decrypt_failed(out);
   }
 
   // The chaining updates the working IV, never the caller's bytes.
-  unsigned char working_iv[kBlockSize] = {};
+  unsigned char working_iv[BLOCK_SIZE] = {};
   if (iv != nullptr) {
     if (iv->bytes == nullptr) return decrypt_failed(out);
     memcpy(working_iv, iv->bytes, sizeof working_iv);
@@ -102,7 +102,7 @@ int payload_decrypt(const char *text, const unsigned char *key, char **plain_tex
   if (base64_to_buf(&decoded, text) != 0) return -1;
 
   // The pair only borrows the key, and aes_buf_decrypt only reads it.
-  const len_buf key_pair{kBlockSize, const_cast<char *>(reinterpret_cast<const char *>(key))};
+  const len_buf key_pair{BLOCK_SIZE, const_cast<char *>(reinterpret_cast<const char *>(key))};
   len_buf plain{};
   const int result = aes_buf_decrypt(&plain, &key_pair, nullptr, &decoded);
   len_buf_release(&decoded);

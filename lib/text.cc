@@ -46,3 +46,17 @@ bool nft_family_known(const char *family) {
     if (strcmp(family, known) == 0) return true;
   return false;
 }
+
+bool decimal_read(std::string_view digits, uint64_t max, leading_zeros zeros, uint64_t *value) {
+  if (value == nullptr || digits.empty()) return false;
+  if (zeros == leading_zeros::REFUSED && digits.size() > 1 && digits[0] == '0') return false;
+  uint64_t result = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return false;
+    const auto digit = static_cast<uint64_t>(c - '0');
+    if (result > (max - digit) / 10) return false;
+    result = result * 10 + digit;
+  }
+  *value = result;
+  return true;
+}

@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <string_view>
 
 // True for the ASCII letters and digits.
 inline bool ascii_alnum(char c) {
@@ -41,3 +43,12 @@ inline constexpr size_t NFT_NAME_SIZE = 32;
 // The first of the first count bytes of data that differs from ch, or
 // data + count when there is none. Null for null data.
 const char *str_skip_char(const char *data, size_t count, char ch);
+
+// Whether a decimal may carry leading zeros ("007"); "0" itself always reads.
+enum class leading_zeros { TAKEN, REFUSED };
+
+// Reads the whole of digits as a decimal number of at most max: ASCII
+// digits only, at least one, no sign or space. true with *value set, false
+// (value untouched) for anything else, a value above max too.
+[[nodiscard]] bool decimal_read(std::string_view digits, uint64_t max, leading_zeros zeros,
+                                uint64_t *value);

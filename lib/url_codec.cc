@@ -8,10 +8,10 @@
 
 namespace {
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
+constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
 
 // The bytes that stand for themselves in the encoding.
-constexpr std::array<bool, 256> kUnreserved = [] {
+constexpr std::array<bool, 256> UNRESERVED = [] {
   std::array<bool, 256> table{};
   for (int c = 'A'; c <= 'Z'; ++c) table[c] = true;
   for (int c = 'a'; c <= 'z'; ++c) table[c] = true;
@@ -30,7 +30,7 @@ int hex_digit_value(unsigned char c) {
 }
 
 // The 57-character sample of the self-check.
-constexpr char kSample[] = "!@#$%^&*()_++|}{\":?><[]';.,/`-=qwertyuiopasdfghjklzxcvbnm";
+constexpr char SAMPLE[] = "!@#$%^&*()_++|}{\":?><[]';.,/`-=qwertyuiopasdfghjklzxcvbnm";
 
 }  // namespace
 
@@ -49,14 +49,14 @@ char *url_encode(const len_buf *src, int32_t *out_length) {
   char *write = out;
   for (int32_t i = 0; i < count; ++i) {
     const unsigned char c = in[i];
-    if (kUnreserved[c]) {
+    if (UNRESERVED[c]) {
       *write++ = static_cast<char>(c);
     } else if (c == ' ') {
       *write++ = '+';
     } else {
       write[0] = '%';
-      write[1] = kHexDigits[c >> 4];
-      write[2] = kHexDigits[c & 0x0F];
+      write[1] = HEX_DIGITS[c >> 4];
+      write[2] = HEX_DIGITS[c & 0x0F];
       write += 3;
     }
   }
@@ -103,11 +103,11 @@ void str_lower(char *text, int32_t count) {
 }
 
 void url_codec_selftest() {
-  const auto sample_length = static_cast<int32_t>(sizeof kSample - 1);
-  printf("ori:%s\n", kSample);
+  const auto sample_length = static_cast<int32_t>(sizeof SAMPLE - 1);
+  printf("ori:%s\n", SAMPLE);
 
   // Refers to the sample without owning it; the encoder only reads it.
-  const len_buf sample{sample_length, const_cast<char *>(kSample)};
+  const len_buf sample{sample_length, const_cast<char *>(SAMPLE)};
   char *encoded = url_encode(&sample, nullptr);
   if (encoded == nullptr) {
     // Nothing to decode or compare: the round trip did not happen.
@@ -121,7 +121,7 @@ void url_codec_selftest() {
   printf("dec:%s\n", encoded);
 
   const bool equal = strlen(encoded) == static_cast<size_t>(sample_length) &&
-                     memcmp(encoded, kSample, static_cast<size_t>(sample_length)) == 0;
+                     memcmp(encoded, SAMPLE, static_cast<size_t>(sample_length)) == 0;
   puts(equal ? "dec equal ori" : "dec not equal ori");
   // The encoded text goes with the process.
   exit(0);

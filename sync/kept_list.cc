@@ -11,8 +11,9 @@
 #include <cstring>
 #include <utility>
 
-#include "sync/file_replace.h"
+#include "lib/text.h"
 #include "sync/core/view_part.h"
+#include "sync/file_replace.h"
 
 namespace {
 
@@ -90,14 +91,9 @@ bool header_parse(std::string_view line, char (&stamp)[KEPT_STAMP_SIZE]) {
 
 // A count without sign or leading zero, at most KEPT_COUNT_MAX.
 bool count_parse(std::string_view digits, size_t *count) {
-  if (digits.empty() || digits.size() > 7 || (digits[0] == '0' && digits.size() > 1)) return false;
-  size_t value = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<size_t>(c - '0');
-  }
-  if (value > KEPT_COUNT_MAX) return false;
-  *count = value;
+  uint64_t value = 0;
+  if (!decimal_read(digits, KEPT_COUNT_MAX, leading_zeros::REFUSED, &value)) return false;
+  *count = static_cast<size_t>(value);
   return true;
 }
 

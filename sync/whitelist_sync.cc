@@ -126,8 +126,13 @@ int whitelist_fetch(cdn_state *state) {
     // An unchanged list on a set that was made afresh since (a reboot, a
     // firewall restart) is loaded again, or the set stays empty until the
     // service publishes a new list.
-    if (set_holds_kept || whitelist_set_needs_refill(WHITELIST_FILE) != LOAD_CHECK_LACKS) {
+    const int check =
+        set_holds_kept ? LOAD_CHECK_HOLDS : whitelist_set_needs_refill(WHITELIST_FILE);
+    if (check != LOAD_CHECK_LACKS) {
       syslog(LOG_WARNING, "config not change\n");
+      // Nothing creates the set: say so, or an empty firewall looks served.
+      if (check == LOAD_CHECK_MISSING)
+        syslog(LOG_WARNING, "config not change, but the set is missing: nothing loaded.\n");
       puts("tmestamp equal config not change");
       return 0;
     }

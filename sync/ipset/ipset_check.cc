@@ -1,40 +1,33 @@
 // SPDX-License-Identifier: MIT
 #include "sync/ipset/ipset_check.h"
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <cstring>
-#include <memory>
 
+#include "lib/spawn.h"
 #include "sync/core/load_status.h"
 #include "sync/ipset/ipset_header.h"
 
 namespace {
 
-struct pipe_closer {
-  void operator()(FILE *stream) const noexcept { (void)pclose(stream); }
-};
-
 // The entry count of set from its terse listing (a header, no members):
 // the count, LOAD_CHECK_MISSING when ipset says there is no such set, or
-// -2 when the listing cannot be read. Nothing reaches standard output.
+// -2 when the listing cannot be read (or is longer than its bound).
+// Nothing reaches standard output.
 long ipset_entries(const char *set) {
   if (!ipset_name_safe(set)) return -2;
-  char command[64];
-  snprintf(command, sizeof command, "ipset list -t %s 2>&1", set);
-  std::unique_ptr<FILE, pipe_closer> listing_pipe(popen(command, "r"));
-  if (!listing_pipe) return -2;
-  char listing[IPSET_LISTING_MAX] = {};
-  size_t used = fread(listing, 1, sizeof listing - 1, listing_pipe.get());
-  listing[used] = '\0';
-  int status = pclose(listing_pipe.release());
-  size_t count = 0;
-  if (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) != 0 && ipset_says_missing(listing))
+  const char *argv[] = {"ipset", "list", "-t", set, nullptr};
+  char listing[IPSET_LISTING_MAX];
+  spawn_request request{argv};
+  request.out = spawn_stream::PIPE;
+  request.err = spawn_stream::STDOUT;
+  request.output = listing;
+  request.output_size = sizeof listing;
+  spawn_result result{};
+  if (spawn_run(request, &result) != 0 || result.cut) return -2;
+  if (result.end == spawn_end::EXITED && result.value != 0 && ipset_says_missing(listing))
     return LOAD_CHECK_MISSING;
-  if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
-      ipset_entry_count(listing, set, &count) != 0)
-    return -2;
+  size_t count = 0;
+  if (!spawn_ok(result) || ipset_entry_count(listing, set, &count) != 0) return -2;
   return static_cast<long>(count);
 }
 

@@ -61,13 +61,8 @@ bool append(char *out, size_t size, size_t *used, std::string_view text) {
 
 // Parses a decimal count; false for anything else.
 bool count_parse(std::string_view text, size_t *value) {
-  char digits[24] = {};
-  if (text.empty() || text.size() >= sizeof digits) return false;
-  memcpy(digits, text.data(), text.size());
-  char *end = nullptr;
-  errno = 0;
-  unsigned long long parsed = strtoull(digits, &end, 10);
-  if (errno != 0 || *end != '\0' || digits[0] < '0' || digits[0] > '9') return false;
+  uint64_t parsed = 0;
+  if (!decimal_read(text, SIZE_MAX, leading_zeros::TAKEN, &parsed)) return false;
   *value = static_cast<size_t>(parsed);
   return true;
 }

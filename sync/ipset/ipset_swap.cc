@@ -11,13 +11,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 
 #include "lib/c_guards.h"
-#include "lib/cmd_run.h"
+#include "lib/spawn.h"
 #include "lib/text.h"
 #include "sync/ipset/ipset_apply.h"
 #include "sync/ipset/ipset_header.h"
-#include "sync/ipset/ipv4_text.h"
+#include "sync/core/ipv4_text.h"
 #include "sync/core/path_clear.h"
 #include "sync/core/scratch_dir.h"
 #include "sync/core/tool_output.h"
@@ -37,15 +38,11 @@ constexpr size_t MESSAGE_SIZE = 160;
 // longest.
 constexpr size_t INPUT_LINE_SIZE = IPSET_CREATE_LINE_SIZE + 64;
 
+// Where the private folder is made: an absolute path that leaves room
+// for the folder's and its files' names. ipset runs without a shell, so
+// any character may stand in it.
 bool dir_safe(const char *dir) {
-  if (dir == nullptr || dir[0] != '/') return false;
-  size_t length = strnlen(dir, PATH_SIZE);
-  if (length >= PATH_SIZE / 2) return false;
-  for (size_t i = 0; i < length; ++i) {
-    char c = dir[i];
-    if (!ascii_alnum(c) && strchr("/._-", c) == nullptr) return false;
-  }
-  return true;
+  return dir != nullptr && dir[0] == '/' && strnlen(dir, PATH_SIZE) < PATH_SIZE / 2;
 }
 
 // What an ipset command printed, for the log: its error line when it
@@ -193,20 +190,43 @@ int mark_write(const char *path) {
   return fd.valid() ? 0 : -1;
 }
 
-// Runs "ipset <step>" with its output into output; the exit status decides.
-int ipset_step(const char *step, const char *output) {
-  char command[COMMAND_SIZE];
-  if (!format_fits(snprintf(command, sizeof command, "ipset %s > %s 2>&1", step, output),
-                   sizeof command))
+// Runs "ipset <words>" (at most three) without a shell, its standard input
+// from input (null: /dev/null), its output and errors into output; prints
+// the command line it stands for first. The exit status decides: 0, or
+// -1 for any other end.
+int ipset_step(std::initializer_list<const char *> words, const char *input, const char *output) {
+  const char *argv[5] = {"ipset"};
+  size_t count = 1;
+  char line[COMMAND_SIZE] = "ipset";
+  size_t used = strlen(line);
+  for (const char *word : words) {
+    if (count >= 4 || word == nullptr) return -1;
+    argv[count++] = word;
+    used += static_cast<size_t>(snprintf(line + used, sizeof line - used, " %s", word));
+    if (used >= sizeof line) return -1;
+  }
+  argv[count] = nullptr;
+  if (input != nullptr &&
+      !format_fits(snprintf(line + used, sizeof line - used, " < %s", input), sizeof line - used))
     return -1;
-  return cmd_print_run(command);
+  used = strlen(line);
+  if (!format_fits(snprintf(line + used, sizeof line - used, " > %s 2>&1", output),
+                   sizeof line - used))
+    return -1;
+  printf("cmd:  %s\n", line);
+  spawn_request request{argv};
+  request.in = input != nullptr ? spawn_stream::PATH : spawn_stream::NUL;
+  request.in_path = input;
+  request.out = spawn_stream::PATH;
+  request.out_path = output;
+  request.err = spawn_stream::STDOUT;
+  spawn_result result{};
+  return spawn_run(request, &result) == 0 && spawn_ok(result) ? 0 : -1;
 }
 
 // Destroys the temporary set of ours and, once it is gone, its mark.
 void temp_destroy(const ipset_swap_names &names, const char *output) {
-  char step[COMMAND_SIZE];
-  snprintf(step, sizeof step, "-q destroy %s", names.temp);
-  if (ipset_step(step, output) == 0) (void)unlink(names.mark);
+  if (ipset_step({"-q", "destroy", names.temp}, nullptr, output) == 0) (void)unlink(names.mark);
 }
 
 // The swap load of the list read from hosts (when list_in is null) or of
@@ -233,12 +253,10 @@ int swap_run(const ipset_swap_names &names, json_object *hosts, const load_list 
     syslog(LOG_WARNING, "load restore input fail: %s\n", strerror(errno));
     return WHITELIST_LOAD_INPUT;
   }
-  char step[COMMAND_SIZE];
   char message[MESSAGE_SIZE];
 
   // The live set's type and options, as ipset itself prints them.
-  snprintf(step, sizeof step, "list -t %s", set);
-  if (ipset_step(step, output) != 0) {
+  if (ipset_step({"list", "-t", set}, nullptr, output) != 0) {
     message_read(output, message);
     syslog(LOG_WARNING, "load set %s unreadable: %s\n", set, message);
     return WHITELIST_LOAD_SET;
@@ -281,10 +299,7 @@ int swap_run(const ipset_swap_names &names, json_object *hosts, const load_list 
     syslog(LOG_WARNING, "load restore input fail: %s is not the daemon's file\n", names.mark);
     return WHITELIST_LOAD_INPUT;
   }
-  if (mark == 1) {
-    snprintf(step, sizeof step, "-q destroy %s", temp);
-    (void)ipset_step(step, output);
-  }
+  if (mark == 1) (void)ipset_step({"-q", "destroy", temp}, nullptr, output);
   if (mark_write(names.mark) != 0) {
     syslog(LOG_WARNING, "load restore input fail: %s\n", strerror(errno));
     return WHITELIST_LOAD_INPUT;
@@ -292,18 +307,15 @@ int swap_run(const ipset_swap_names &names, json_object *hosts, const load_list 
 
   // Create and fill the temporary set. An add line that ipset refuses
   // costs only its element: the set goes, the line goes, the rest loads.
-  char restore[COMMAND_SIZE];
-  snprintf(restore, sizeof restore, "ipset restore < %s > %s 2>&1", input, output);
   int drops = 0;
   for (;; ++drops) {
-    if (cmd_print_run(restore) == 0) break;
+    if (ipset_step({"restore"}, input, output) == 0) break;
     message_read(output, message);
     const long line = error_line(message);
     const bool add_line = line >= 2 && line <= static_cast<long>(count) + 1;
     if (add_line && drops < IPSET_DROPS_MAX && input_line_drop(input, spare, line) == 0) {
       --count;
-      snprintf(step, sizeof step, "-q destroy %s", temp);
-      (void)ipset_step(step, output);
+      (void)ipset_step({"-q", "destroy", temp}, nullptr, output);
       continue;
     }
     syslog(LOG_WARNING, "load restore fail: %s\n", message);
@@ -316,8 +328,7 @@ int swap_run(const ipset_swap_names &names, json_object *hosts, const load_list 
     return WHITELIST_LOAD_RESTORE;
   }
 
-  snprintf(step, sizeof step, "swap %s %s", temp, set);
-  if (ipset_step(step, output) != 0) {
+  if (ipset_step({"swap", temp, set}, nullptr, output) != 0) {
     message_read(output, message);
     syslog(LOG_WARNING, "load swap fail: %s\n", message);
     temp_destroy(names, output);
@@ -325,8 +336,7 @@ int swap_run(const ipset_swap_names &names, json_object *hosts, const load_list 
   }
   // The live set holds the new list: a temporary set that cannot be
   // destroyed now keeps its mark, and the next load destroys it.
-  snprintf(step, sizeof step, "destroy %s", temp);
-  if (ipset_step(step, output) != 0) {
+  if (ipset_step({"destroy", temp}, nullptr, output) != 0) {
     message_read(output, message);
     syslog(LOG_WARNING, "ipset destroy %s fail: %s\n", temp, message);
   } else {

@@ -5,6 +5,9 @@
 
 #include <cstring>
 
+#include "lib/text.h"
+#include "sync/core/ipv4_text.h"
+
 #include "sync/core/view_part.h"
 
 namespace {
@@ -12,13 +15,10 @@ namespace {
 // The prefix length of "/<len>": -1 when it is not a plain decimal of at
 // most max.
 int prefix_parse(std::string_view digits, int max) {
-  if (digits.empty() || digits.size() > 3 || (digits.size() > 1 && digits[0] == '0')) return -1;
-  int value = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return -1;
-    value = value * 10 + (c - '0');
-  }
-  return value <= max ? value : -1;
+  uint64_t value = 0;
+  return decimal_read(digits, static_cast<uint64_t>(max), leading_zeros::REFUSED, &value)
+             ? static_cast<int>(value)
+             : -1;
 }
 
 }  // namespace
@@ -34,10 +34,16 @@ int addr_element_parse(std::string_view text, addr_element *out) {
   addr_element element{};
   bool v6 = address.find(':') != std::string_view::npos;
   element.family = v6 ? ADDR_V6 : ADDR_V4;
-  // inet_pton reads only the strict forms: a dotted quad of decimals
-  // without leading zeros, and the IPv6 text forms without a zone.
-  uint8_t *bytes = element.range.first + (v6 ? 0 : 12);
-  if (inet_pton(v6 ? AF_INET6 : AF_INET, buffer, bytes) != 1) return -1;
+  // The one strict IPv4 reader (a dotted quad of decimals without leading
+  // zeros), and inet_pton for the IPv6 text forms without a zone.
+  if (v6) {
+    if (inet_pton(AF_INET6, buffer, element.range.first) != 1) return -1;
+  } else {
+    ipv4_element v4{};
+    if (ipv4_element_read(buffer, &v4) != 0 || v4.prefix != -1) return -1;
+    for (int i = 0; i < 4; ++i)
+      element.range.first[12 + i] = static_cast<uint8_t>(v4.address >> (24 - 8 * i));
+  }
   const int bits = v6 ? 128 : 32;
   element.prefix = -1;
   if (slash != std::string_view::npos) {

@@ -2,6 +2,7 @@
 #include "sync/nft/nft_load.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -49,8 +50,18 @@ int sets_listing_read(const scratch_dir &dir, const nft_config &config, unsigned
   const char *args[] = {"-t", "list", "sets", "table", config.family, config.table, nullptr};
   if (nft_run(dir, args, nullptr, flags, message) != 0) return -1;
   listing[0] = '\0';
-  if (dir.file(NFT_OUTPUT_NAME, output, sizeof output) == 0)
-    file_read(output, file_part::HEAD, listing, LISTING_MAX);
+  struct stat info {};
+  if (dir.file(NFT_OUTPUT_NAME, output, sizeof output) != 0 || lstat(output, &info) != 0) {
+    snprintf(message, sizeof message, "%s", "set listing unreadable");
+    return -1;
+  }
+  // A cut listing could lack the very set asked for: never read as "no
+  // such set".
+  if (static_cast<size_t>(info.st_size) >= LISTING_MAX) {
+    snprintf(message, sizeof message, "set listing longer than %zu bytes", LISTING_MAX - 1);
+    return -1;
+  }
+  file_read(output, file_part::HEAD, listing, LISTING_MAX);
   return 0;
 }
 

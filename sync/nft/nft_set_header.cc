@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "sync/nft/nft_set_header.h"
 
+#include "lib/text.h"
 #include "sync/nft/nft_element.h"
 #include "sync/core/view_part.h"
 
@@ -32,13 +33,8 @@ bool has_word(std::string_view list, std::string_view word) {
 }
 
 int number_parse(std::string_view digits, uint32_t *out) {
-  if (digits.empty() || digits.size() > 10) return -1;
   uint64_t value = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return -1;
-    value = value * 10 + static_cast<uint64_t>(c - '0');
-  }
-  if (value > UINT32_MAX) return -1;
+  if (!decimal_read(digits, UINT32_MAX, leading_zeros::TAKEN, &value)) return -1;
   *out = static_cast<uint32_t>(value);
   return 0;
 }

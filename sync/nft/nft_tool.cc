@@ -2,25 +2,25 @@
 #include "sync/nft/nft_tool.h"
 
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "lib/c_guards.h"
+#include "lib/spawn.h"
 #include "sync/core/tool_output.h"
-
-// The daemon's environment, handed on to nft as system() would.
-extern char **environ;
 
 namespace {
 
 constexpr size_t COMMAND_SIZE = 512;
 constexpr size_t MAX_ARGS = 12;
 constexpr int ATTEMPTS = 5;
+// The pause before a repeated run grows by this much each time: the
+// transaction that interrupted nft is over within milliseconds.
+constexpr long RETRY_STEP_NS = 20L * 1000 * 1000;
 
 // The command line that the run stands for, for standard output.
 void command_print(const char *const *args, const char *input, const char *output) {
@@ -34,7 +34,7 @@ void command_print(const char *const *args, const char *input, const char *outpu
   printf("cmd:  %s\n", line);
 }
 
-// Spawns nft and waits for it: its exit status, or -1 when it could not be
+// Runs nft and waits for it: its exit status, or -1 when it could not be
 // started or was ended by a signal.
 int nft_spawn(const char *const *args, const char *input, const char *output, bool errors_only) {
   const char *argv[MAX_ARGS + 2] = {"nft"};
@@ -44,27 +44,18 @@ int nft_spawn(const char *const *args, const char *input, const char *output, bo
     argv[count++] = *arg;
   }
   argv[count] = nullptr;
-  posix_spawn_file_actions_t actions;
-  if (posix_spawn_file_actions_init(&actions) != 0) return -1;
-  int failed = posix_spawn_file_actions_addopen(&actions, 0, input != nullptr ? input : "/dev/null",
-                                                O_RDONLY | O_NOFOLLOW, 0);
-  failed = failed != 0 ? failed
-                       : posix_spawn_file_actions_addopen(
-                             &actions, 2, output, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
-  if (failed == 0 && errors_only)
-    failed = posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  else if (failed == 0)
-    failed = posix_spawn_file_actions_adddup2(&actions, 2, 1);
-  pid_t pid = -1;
-  if (failed == 0)
-    failed = posix_spawnp(&pid, "nft", &actions, nullptr, const_cast<char *const *>(argv), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (failed != 0) return -1;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  spawn_request request{argv};
+  request.in = input != nullptr ? spawn_stream::PATH : spawn_stream::NUL;
+  request.in_path = input;
+  // Output and errors into one file through one descriptor, or the errors
+  // alone.
+  request.out = errors_only ? spawn_stream::NUL : spawn_stream::PATH;
+  request.err = errors_only ? spawn_stream::PATH : spawn_stream::STDOUT;
+  request.out_path = output;
+  request.err_path = output;
+  spawn_result result{};
+  if (spawn_run(request, &result) != 0 || result.end != spawn_end::EXITED) return -1;
+  return result.value;
 }
 
 }  // namespace
@@ -88,6 +79,8 @@ int nft_run(const scratch_dir &dir, const char *const *args, const char *input, 
     tool_message_read(output, message, sizeof message);
     if (message[0] == '\0') snprintf(message, sizeof message, "nft exit status %d", status);
     if (!nft_says_interrupted(message)) break;
+    const timespec pause{0, RETRY_STEP_NS * (attempt + 1)};
+    (void)nanosleep(&pause, nullptr);
   }
   return -1;
 }

@@ -25,9 +25,9 @@ enum nft_run_flags : unsigned {
 // shell in between; with NFT_RUN_PRINT the equivalent command line is
 // printed first ("cmd:  nft <args> [< <input>] > <output> 2>&1"). nft
 // fails now and then with "Interrupted system call" while another
-// transaction runs: the run is then repeated, a few times at most. 0 when
-// nft exited with status 0; -1 otherwise, with the first line of what it
-// wrote in message.
+// transaction runs: the run is then repeated after a short, growing
+// pause, a few times at most. 0 when nft exited with status 0; -1
+// otherwise, with the first line of what it wrote in message.
 [[nodiscard]] int nft_run(const scratch_dir &dir, const char *const *args, const char *input,
                           unsigned flags, char (&message)[NFT_MESSAGE_SIZE]);
 

@@ -106,6 +106,7 @@ class SetMadeAfresh(DaemonTestCase):
     KEPT = "rm -f /etc/.quorvel/cdn_white_kept && "
 
     REFILL = "config not change, but the set lacks the list: load again.\n"
+    MISSING = "config not change, but the set is missing: nothing loaded.\n"
 
     def test_the_list_is_loaded_again(self):
         hosts = ["1.2.3.4", "10.0.0.0/8"]
@@ -137,8 +138,10 @@ class SetMadeAfresh(DaemonTestCase):
                 self.sb.sh(commands)
                 self.sb.agent(whitelist("3", hosts))
                 result = self.sb.run()
-                self.assertIn("config not change\n", result.texts(WARNING))
-                self.assertNotIn(self.REFILL, result.texts(WARNING))
+                warnings = result.texts(WARNING)
+                self.assertIn("config not change\n", warnings)
+                self.assertNotIn(self.REFILL, warnings)
+                self.assertEqual(self.MISSING in warnings, bool(commands))
                 self.assertEqual(self.sb.read(TIMESTAMP_FILE), b'{"updateTime":"3"}\n')
 
 

@@ -231,6 +231,12 @@ class NftLoad(DaemonTestCase):
         again = self.sb.run()
         self.assertNotIn("config load success:\n", again.texts(WARNING))
         self.assertNotIn("cmd:  nft", again.stdout)
+        # A set or table gone is left alone, and said so.
+        for script in ("delete set inet fw4 cdnwhite\n", "delete table inet fw4\n"):
+            self.nft(script)
+            warnings = self.sb.run().texts(WARNING)
+            self.assertEqual(warnings[warnings.index("config not change\n") + 1],
+                             "config not change, but the set is missing: nothing loaded.\n")
 
     def test_a_reader_never_misses_an_element_in_both_lists(self):
         self.nft(fw4())

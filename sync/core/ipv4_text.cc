@@ -1,22 +1,21 @@
 // SPDX-License-Identifier: MIT
-#include "sync/ipset/ipv4_text.h"
+#include "sync/core/ipv4_text.h"
+
+#include "lib/text.h"
 
 namespace {
 
-// Reads a decimal number of at most max at *p and moves past it. False for
-// no digit, a leading zero before another digit, or a value above max.
+// Reads the decimal of at most max at *p (no leading zero before another
+// digit) and moves past it. False for anything else.
 bool number_read(const char **p, int max, int *value) {
-  const char *at = *p;
-  if (*at < '0' || *at > '9') return false;
-  if (at[0] == '0' && at[1] >= '0' && at[1] <= '9') return false;
-  int result = 0;
-  while (*at >= '0' && *at <= '9') {
-    result = result * 10 + (*at - '0');
-    if (result > max) return false;
-    ++at;
-  }
-  *p = at;
-  *value = result;
+  size_t length = 0;
+  while ((*p)[length] >= '0' && (*p)[length] <= '9') ++length;
+  uint64_t read = 0;
+  if (!decimal_read(std::string_view(*p, length), static_cast<uint64_t>(max),
+                    leading_zeros::REFUSED, &read))
+    return false;
+  *p += length;
+  *value = static_cast<int>(read);
   return true;
 }
 

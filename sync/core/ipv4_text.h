@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The strict reading of an IPv4 element text: what a kernel IP set of
+// The one strict reading of an IPv4 element text: what a kernel IP set of
 // family inet takes as one address or one prefix, with nothing left to the
 // resolver's looser forms ("1.2.3" or the octal "010.1.1.1", which ipset
 // reads as another address than the one written).

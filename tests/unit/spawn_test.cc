@@ -1,0 +1,112 @@
+// SPDX-License-Identifier: MIT
+#include "lib/spawn.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <string>
+
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+struct spawn_case {
+  const char *name;
+  const char *script;  // run as sh -c
+  spawn_stream in;
+  const char *input;  // the pipe's bytes, or the file's content for PATH
+  size_t bound;       // capture size
+  spawn_end end;
+  int value;
+  const char *captured;
+  bool cut;
+};
+
+TEST(Spawn, EndsInputsAndCapturesAreReportedAsTheyHappened) {
+  const spawn_case cases[] = {
+      {"exit code", "exit 7", spawn_stream::NUL, nullptr, 16, spawn_end::EXITED, 7, "", false},
+      {"signal", "kill -TERM $$", spawn_stream::NUL, nullptr, 16, spawn_end::SIGNALED, SIGTERM, "",
+       false},
+      {"output past the bound", "printf 0123456789abcdef", spawn_stream::NUL, nullptr, 9,
+       spawn_end::EXITED, 0, "01234567", true},
+      {"output and errors in one", "echo out; echo err >&2", spawn_stream::NUL, nullptr, 64,
+       spawn_end::EXITED, 0, "out\nerr\n", false},
+      {"stdin from a file", "cat", spawn_stream::PATH, "from the file\n", 64, spawn_end::EXITED, 0,
+       "from the file\n", false},
+      {"stdin from a pipe", "tr a-z A-Z", spawn_stream::PIPE, "piped", 64, spawn_end::EXITED, 0,
+       "PIPED", false},
+      // The child leaves before reading: the caller gets no SIGPIPE.
+      {"input unread", "exit 3", spawn_stream::PIPE, "unread", 64, spawn_end::EXITED, 3, "", false},
+      // Signals 1 to 28 (the low seven digits of each mask) are neither
+      // blocked nor ignored in the child.
+      {"signal mask and SIGPIPE reset",
+       "sed -n 's/^\\(SigBlk\\|SigIgn\\):.*\\(.......\\)$/\\1 \\2/p' /proc/self/status",
+       spawn_stream::NUL, nullptr, 128, spawn_end::EXITED, 0, "SigBlk 0000000\nSigIgn 0000000\n",
+       false},
+  };
+  temp_dir dir;
+  // What the child must not inherit from its caller.
+  sigset_t blocked;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGUSR1);
+  sigset_t before;
+  ASSERT_EQ(sigprocmask(SIG_BLOCK, &blocked, &before), 0);
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  struct sigaction pipe_before {};
+  ASSERT_EQ(sigaction(SIGPIPE, &ignore, &pipe_before), 0);
+  for (const spawn_case &c : cases) {
+    dir.write("input", c.in == spawn_stream::PATH ? c.input : "");
+    const std::string in_path = dir.file("input");
+    const char *argv[] = {"sh", "-c", c.script, nullptr};
+    char output[128] = "unset";
+    spawn_request request{argv};
+    request.in = c.in;
+    request.in_path = in_path.c_str();
+    request.input = c.input;
+    request.input_size = c.input != nullptr ? strlen(c.input) : 0;
+    request.out = spawn_stream::PIPE;
+    request.err = spawn_stream::STDOUT;
+    request.output = output;
+    request.output_size = c.bound;
+    spawn_result result{};
+    EXPECT_EQ(spawn_run(request, &result), 0) << c.name;
+    EXPECT_EQ(result.end, c.end) << c.name;
+    EXPECT_EQ(result.value, c.value) << c.name;
+    EXPECT_STREQ(output, c.captured) << c.name;
+    EXPECT_EQ(result.captured, strlen(c.captured)) << c.name;
+    EXPECT_EQ(result.cut, c.cut) << c.name;
+  }
+  ASSERT_EQ(sigaction(SIGPIPE, &pipe_before, nullptr), 0);
+  ASSERT_EQ(sigprocmask(SIG_SETMASK, &before, nullptr), 0);
+}
+
+TEST(Spawn, AProgramNotFoundOrAnUnopenableFileNeverStarts) {
+  temp_dir dir;
+  const std::string missing = dir.file("missing");
+  const char *argv[] = {"quorvel-no-such-program", nullptr};
+  spawn_request request{argv};
+  spawn_result result{};
+  EXPECT_EQ(spawn_run(request, &result), -1);
+  EXPECT_EQ(result.end, spawn_end::NOT_STARTED);
+  EXPECT_EQ(result.value, ENOENT);
+
+  const char *cat[] = {"cat", nullptr};
+  spawn_request from_missing{cat};
+  from_missing.in = spawn_stream::PATH;
+  from_missing.in_path = missing.c_str();
+  EXPECT_EQ(spawn_run(from_missing, &result), -1);
+  EXPECT_EQ(result.end, spawn_end::NOT_STARTED);
+
+  // Output into a file: created afresh, mode 0600.
+  const char *echo[] = {"sh", "-c", "echo into", nullptr};
+  spawn_request into_file{echo};
+  into_file.out = spawn_stream::PATH;
+  into_file.out_path = missing.c_str();
+  EXPECT_EQ(spawn_run(into_file, &result), 0);
+  EXPECT_TRUE(spawn_ok(result));
+  EXPECT_EQ(dir.read("missing"), "into\n");
+}
+
+}  // namespace

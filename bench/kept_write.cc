@@ -30,6 +30,7 @@ int main(int argc, char **argv) {
     return 2;
   }
   const long count = strtol(argv[2], nullptr, 10);
+  kept_list_remove(argv[1]);  // each run writes a new file
   timespec start{};
   clock_gettime(CLOCK_MONOTONIC, &start);
   kept_list list;

@@ -11,6 +11,7 @@ lays the stage the daemon expects on a router, without touching the host:
   the folders of the sandbox and the checkout bound back when they lie
   under /tmp: the checkout and the programs read-only, only the state
   directory writable; a reboot lays a fresh tmpfs and the binds again;
+- /run (and so /var/run) is a fresh tmpfs, laid again by a reboot;
 - /dev is a fresh tmpfs holding only a few device nodes and a syslog
   receiver bound at /dev/log;
 - the network namespace holds loopback and a real kernel IP set.
@@ -62,7 +63,7 @@ def kept_under_tmp():
     if source == state or source.startswith(state + "/"):
         raise RuntimeError(f"the state directory {state} holds the checkout {source}")
     wanted = [SOURCE] + [p for p in os.environ.get("QUORVEL_SANDBOX_KEEP", "").split(":") if p]
-    for variable in ("QUORVEL_BIN", "ZENTIX_BIN"):
+    for variable in ("QUORVEL_BIN", "ZENTIX_BIN", "QUORVEL_PAUSE_SHIM"):
         program = os.environ.get(variable, "")
         if os.path.isabs(program):
             wanted.append(os.path.dirname(program))
@@ -105,6 +106,8 @@ def cover_tmp():
         if libc.umount2(b"/tmp", MNT_DETACH) != 0:
             raise OSError(ctypes.get_errno(), "detach the previous /tmp")
     run("mount", "-t", "tmpfs", "-o", "mode=1777", "tmpfs", "/tmp")
+    # /var/run, where the daemon keeps its lock, is emptied by a reboot too.
+    run("mount", "-t", "tmpfs", "-o", "mode=755", "tmpfs", "/run")
     for path, writable, fd in KEPT:
         bind(fd, path, writable)
 

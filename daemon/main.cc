@@ -2,6 +2,7 @@
 // quorvel: one synchronisation cycle of the CDN whitelist per start.
 
 #include <syslog.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -33,8 +34,20 @@ int main(int, char **) {
   // must have left the buffer by then.
   setvbuf(stdout, nullptr, _IOLBF, 0);
 
-  (void)pidfile_lock(PID_FILE);
+  guard_result guard = pidfile_lock(PID_FILE, LOCK_DIR);
+  if (guard.outcome == GUARD_REFUSED) {
+    puts("There's already a service running.");
+    exit(1);
+  }
+  if (guard.outcome == GUARD_WRITE_FAILED) {
+    printf("Unable to write to %s.\n", PID_FILE);
+    exit(1);
+  }
+  (void)setsid();
   log_open(LOG_IDENT);
+  if (guard.outcome != GUARD_LOCKED)
+    syslog(LOG_WARNING, "pid file %s: %s: %s\n", PID_FILE, guard_outcome_text(guard.outcome),
+           guard.reason);
 
   context = static_cast<run_context *>(calloc(1, sizeof *context));
   if (context == nullptr) return -1;

@@ -150,7 +150,8 @@ class Sandbox:
         the real agent tool to put first on PATH instead of the stand-in."""
         base = os.environ.get("QUORVEL_SANDBOX_DIR") or os.path.join(os.getcwd(), "sandboxes")
         os.makedirs(base, exist_ok=True)
-        # Under /tmp too: the sandbox binds it back into its own /tmp.
+        # Under /tmp too: the sandbox binds it back into its own /tmp, the
+        # one folder of the host that it may write.
         self.state = tempfile.mkdtemp(prefix="sb-", dir=base)
         self.bin = os.path.join(self.state, "bin")
         self.agent_dir = os.path.join(self.state, "agent")
@@ -250,18 +251,17 @@ class Sandbox:
         result = self.wait(self.start(["/bin/sh", "-c", command]), timeout)
         return result
 
+    def reboot(self):
+        """What a reboot leaves of /tmp: a fresh, empty tmpfs (the binds of
+        the checkout and the state directory laid again)."""
+        self._call(op="reboot")
+
     def signal(self, pid, signo):
         self._call(op="signal", pid=pid, signal=int(signo))
 
     def syslog(self, settle=0.05):
         reply = self._call(op="syslog", settle=settle)
         return [parse_syslog(base64.b64decode(m)) for m in reply["messages"]]
-
-    def reboot(self):
-        """What a reboot leaves: a fresh, empty /tmp (the old one hidden
-        under it), with /etc and its flash files as they were. The sets
-        are the caller's to make afresh."""
-        self._call(op="reboot")
 
     # -- files ------------------------------------------------------------
 

@@ -9,7 +9,9 @@ lays the stage the daemon expects on a router, without touching the host:
   sandbox's state directory;
 - /tmp is a fresh tmpfs (so /tmp/quorvel.pid is the sandbox's own), with
   the folders of the sandbox and the checkout bound back when they lie
-  under /tmp;
+  under /tmp: the checkout and the programs read-only, only the state
+  directory writable; a reboot lays a fresh tmpfs and the binds again;
+- /run (and so /var/run) is a fresh tmpfs, laid again by a reboot;
 - /dev is a fresh tmpfs holding only a few device nodes and a syslog
   receiver bound at /dev/log;
 - the network namespace holds loopback and a real kernel IP set.
@@ -46,35 +48,68 @@ SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file_
 MS_BIND, MS_REC = 4096, 16384
 
 
+MS_RDONLY, MS_REMOUNT, MNT_DETACH = 1, 32, 2
+
+
 def kept_under_tmp():
     """The folders the sandbox needs that lie under /tmp, which its own
-    tmpfs is about to hide: the state directory, the checkout, the folders
-    of the programs under test and any listed in QUORVEL_SANDBOX_KEEP."""
-    wanted = [STATE, SOURCE] + [p for p in os.environ.get("QUORVEL_SANDBOX_KEEP", "").split(":") if p]
-    for variable in ("QUORVEL_BIN", "ZENTIX_BIN"):
+    tmpfs is about to hide, as (path, writable) pairs in the order they are
+    bound: the checkout, the folders of the programs under test and any
+    listed in QUORVEL_SANDBOX_KEEP, read-only; the state directory, the one
+    writable folder. A folder inside one bound the same way is covered by
+    it; the state directory may lie in the checkout, never hold it."""
+    state = os.path.realpath(STATE)
+    source = os.path.realpath(SOURCE)
+    if source == state or source.startswith(state + "/"):
+        raise RuntimeError(f"the state directory {state} holds the checkout {source}")
+    wanted = [SOURCE] + [p for p in os.environ.get("QUORVEL_SANDBOX_KEEP", "").split(":") if p]
+    for variable in ("QUORVEL_BIN", "ZENTIX_BIN", "QUORVEL_PAUSE_SHIM"):
         program = os.environ.get(variable, "")
         if os.path.isabs(program):
             wanted.append(os.path.dirname(program))
-    paths = sorted({os.path.realpath(p) for p in wanted if os.path.isdir(p)})
+    read_only = sorted({os.path.realpath(p) for p in wanted if os.path.isdir(p)} - {state})
     kept = []
-    for path in paths:
-        if path.startswith("/tmp/") and not any(path.startswith(k + "/") for k in kept):
-            kept.append(path)
+    for path, writable in [(p, False) for p in read_only] + [(state, True)]:
+        if not path.startswith("/tmp/"):
+            continue
+        if any(path.startswith(k + "/") and w == writable for k, w in kept):
+            continue
+        kept.append((path, writable))
     return kept
 
 
-def cover_tmp():
-    """Mounts a fresh tmpfs on /tmp, then binds each folder of kept_under_tmp
-    back at its own path, reached through a descriptor opened before."""
-    kept = [(path, os.open(path, os.O_PATH | os.O_DIRECTORY)) for path in kept_under_tmp()]
-    run("mount", "-t", "tmpfs", "-o", "mode=1777", "tmpfs", "/tmp")
+# Descriptors of the kept folders, opened before the first tmpfs hides
+# them, so that every fresh /tmp (a reboot) gets them bound again.
+KEPT = []
+
+
+def bind(fd, path, writable):
     libc = ctypes.CDLL(None, use_errno=True)
-    for path, fd in kept:
-        os.makedirs(path, exist_ok=True)
-        source = f"/proc/self/fd/{fd}".encode()
-        if libc.mount(source, path.encode(), None, MS_BIND | MS_REC, None) != 0:
-            raise OSError(ctypes.get_errno(), f"bind {path} back under the private /tmp")
-        os.close(fd)
+    os.makedirs(path, exist_ok=True)
+    source = f"/proc/self/fd/{fd}".encode()
+    if libc.mount(source, path.encode(), None, MS_BIND | MS_REC, None) != 0:
+        raise OSError(ctypes.get_errno(), f"bind {path} back under the private /tmp")
+    if not writable and libc.mount(None, path.encode(), None,
+                                   MS_REMOUNT | MS_BIND | MS_RDONLY, None) != 0:
+        raise OSError(ctypes.get_errno(), f"make {path} read-only")
+
+
+def cover_tmp():
+    """Mounts a fresh, empty tmpfs on /tmp, then binds each folder of
+    kept_under_tmp back at its own path. Called again, it is a reboot: the
+    previous /tmp is detached (nothing in it is deleted) and a new one laid."""
+    if not KEPT:
+        KEPT.extend((path, writable, os.open(path, os.O_PATH | os.O_DIRECTORY))
+                    for path, writable in kept_under_tmp())
+    else:
+        libc = ctypes.CDLL(None, use_errno=True)
+        if libc.umount2(b"/tmp", MNT_DETACH) != 0:
+            raise OSError(ctypes.get_errno(), "detach the previous /tmp")
+    run("mount", "-t", "tmpfs", "-o", "mode=1777", "tmpfs", "/tmp")
+    # /var/run, where the daemon keeps its lock, is emptied by a reboot too.
+    run("mount", "-t", "tmpfs", "-o", "mode=755", "tmpfs", "/run")
+    for path, writable, fd in KEPT:
+        bind(fd, path, writable)
 
 
 def stage():
@@ -235,8 +270,6 @@ def main():
                 except OSError as error:
                     reply = {"error": error.strerror}
             elif op == "reboot":
-                # A fresh tmpfs over the old /tmp, which stays hidden under
-                # it (never emptied: folders of the host may be bound there).
                 cover_tmp()
             elif op == "quit":
                 out.write(json.dumps({}) + "\n")

@@ -1,7 +1,10 @@
 # SPDX-License-Identifier: MIT
 """The sandbox wherever the checkout lives: a copy of the checkout under
 /tmp (which the sandbox covers with a tmpfs of its own), in folders whose
-names hold blanks, runs the demo and an end-to-end suite."""
+names hold blanks, runs the demo and the end-to-end suites of the road and
+of the reboot, and is byte for byte what it was afterwards."""
+
+import hashlib
 
 import os
 import shutil
@@ -22,6 +25,24 @@ def skip_local(folder, names):
     if os.path.abspath(folder) == SOURCE:
         skipped |= {n for n in names if n.startswith("build")}
     return [n for n in names if n in skipped]
+
+
+def snapshot(root):
+    """Every file and link under root with its mode and content digest,
+    leaving out the sandboxes' own state folders."""
+    seen = {}
+    for folder, dirs, files in os.walk(root):
+        dirs[:] = [d for d in dirs if d not in ("sandboxes", "__pycache__")]
+        for name in files + [d for d in dirs if os.path.islink(os.path.join(folder, d))]:
+            path = os.path.join(folder, name)
+            info = os.lstat(path)
+            if os.path.islink(path):
+                digest = os.readlink(path)
+            else:
+                with open(path, "rb") as f:
+                    digest = hashlib.sha256(f.read()).hexdigest()
+            seen[os.path.relpath(path, root)] = (info.st_mode, digest)
+    return seen
 
 
 class CheckoutUnderTmp(unittest.TestCase):
@@ -47,12 +68,18 @@ class CheckoutUnderTmp(unittest.TestCase):
         self.assertEqual(demo.stdout.count("--- exit status 0"), 3, demo.stdout)
         self.assertIn("198.51.100.0/24", demo.stdout)
 
-        suite = subprocess.run([sys.executable, "-m", "unittest", "test_road"],
+        before = snapshot(checkout)
+        suite = subprocess.run([sys.executable, "-m", "unittest", "test_road",
+                                "test_cycle.SetMadeAfresh"],
                                cwd=os.path.join(checkout, "tests", "e2e"), env=env,
                                capture_output=True, text=True, timeout=300)
         self.assertEqual(suite.returncode, 0, suite.stderr)
         self.assertIn("\nOK", suite.stderr)
         self.assertNotIn("Ran 0 tests", suite.stderr)
+        # The reboot's fresh /tmp hid the checkout, never emptied it.
+        after = snapshot(checkout)
+        self.assertEqual(len(after), len(before))
+        self.assertEqual(after, before)
         # Every sandbox removed its state directory again.
         for sandboxes in (os.path.join(build, "sandboxes"),
                           os.path.join(checkout, "tests", "e2e", "sandboxes")):

@@ -111,7 +111,7 @@ class SetMadeAfresh(DaemonTestCase):
     def test_the_list_is_loaded_again(self):
         hosts = ["1.2.3.4", "10.0.0.0/8"]
         cases = [
-            ("reboot", self.KEPT + "rm -rf /tmp/* && ipset destroy cdnwhite && ipset create cdnwhite hash:net"),
+            ("reboot", self.KEPT + "ipset destroy cdnwhite && ipset create cdnwhite hash:net"),
             ("firewall restart", self.KEPT + "ipset flush cdnwhite"),
         ]
         for number, (event, command) in enumerate(cases):
@@ -119,6 +119,9 @@ class SetMadeAfresh(DaemonTestCase):
                 stamp = str(number + 5)
                 self.sb.agent(whitelist(stamp, hosts + ["example.com"]))
                 self.assertIn("config load success:\n", self.sb.run().texts(WARNING))
+                if event == "reboot":
+                    self.sb.reboot()
+                    self.assertIsNone(self.sb.read("/tmp/quorvel.pid"))
                 self.assertEqual(self.sb.sh(command).status, 0)
                 again = self.sb.run()
                 warnings = again.texts(WARNING)

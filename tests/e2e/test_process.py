@@ -133,6 +133,28 @@ class PidFile(DaemonTestCase):
         self.assertEqual(result.texts(WARNING)[-1], "quorvel exit.\n")
         self.assertIsNone(self.sb.mode(PID_FILE))
         self.assertEqual(len(self.sb.agent_calls()), 1)
+        self.assertEqual([t for t in result.texts(WARNING) if t.startswith("pid file ")],
+                         [f"pid file {PID_FILE}: runs without a pid file: the pid file cannot be made\n"])
+
+    def test_without_the_lock_folder_the_pid_file_is_the_lock(self):
+        self.sb.sh("mount -o remount,ro /run")
+        self.sb.agent(whitelist("2"), block=True)
+        first = self.sb.start()
+        self.assertTrue(self.sb.agent_started())
+        self.assertIn(f"pid file {PID_FILE}: locked in the pid file: the lock folder cannot be made\n",
+                      [m.text for m in self.sb.syslog() if m.priority == WARNING])
+        second = self.sb.run()
+        self.assertEqual((second.status, second.stdout), (1, REFUSED))
+        self.sb.release()
+        self.assertEqual(self.sb.wait(first).status, 0)
+        # No lock covers a removal then: a link stays, and the run says why.
+        self.sb.sh(f"rm {PID_FILE}; ln -s /etc/precious {PID_FILE}")
+        self.sb.agent(whitelist("3"))
+        result = self.sb.run()
+        self.assertEqual(result.status, 0)
+        self.assertIn(f"pid file {PID_FILE}: runs without a lock: no lock folder, and the pid path "
+                      "holds no file of the daemon's own\n", result.texts(WARNING))
+        self.assertTrue(stat.S_ISLNK(self.sb.mode(PID_FILE)))
 
     def test_a_read_only_tmp_with_a_stale_pid_file_still_locks(self):
         self.sb.write(PID_FILE, "99999\n")
@@ -165,15 +187,30 @@ class PidFile(DaemonTestCase):
 
 
 class SimultaneousStarts(DaemonTestCase):
-    ROUNDS = 12
     INSTANCES = 6
     GATE = "/tmp/gate"
+    # What each round finds at the pid path, planted before the starts.
+    PLANTED = [
+        ("nothing", "true"),
+        ("another user's file naming a live process", f"echo 1 > {PID_FILE}; chown 65534 {PID_FILE}"),
+        ("a link", f"ln -s /etc/precious {PID_FILE}"),
+        ("a socket", "python3 -c \"import socket; socket.socket(socket.AF_UNIX).bind('%s')\"" % PID_FILE),
+        ("a FIFO", f"mkfifo {PID_FILE}"),
+        ("a hard link", f"echo 1 > /tmp/other; ln /tmp/other {PID_FILE}"),
+    ]
+    # Every kind plain, then with each start paused 20 ms after each
+    # file call, as if pre-empted at every step of the guard.
+    ROUNDS = [(kind, 0) for kind in PLANTED] + [(kind, 20000) for kind in PLANTED]
 
-    def start_at_gate(self):
+    def start_at_gate(self, pause=0):
         """Starts the instances, each held at a FIFO until release_gate."""
         self.sb.sh(f"rm -f {self.GATE} /tmp/ready.* /tmp/passed.*; mkfifo {self.GATE}")
+        preload = ""
+        if pause:
+            preload = (f"LD_PRELOAD={shlex.quote(os.environ['QUORVEL_PAUSE_SHIM'])} "
+                       f"QUORVEL_PAUSE_US={pause} ASAN_OPTIONS=verify_asan_link_order=0 ")
         wrapper = (f"touch /tmp/ready.$$; : < {self.GATE}; touch /tmp/passed.$$; "
-                   f"exec {shlex.quote(DAEMON)}")
+                   f"{preload}exec {shlex.quote(DAEMON)}")
         pids = [self.sb.start(["/bin/sh", "-c", wrapper]) for _ in range(self.INSTANCES)]
         self.wait_until(lambda: self.sb.sh("ls /tmp").stdout.count("ready.") == self.INSTANCES)
         return pids
@@ -186,15 +223,13 @@ class SimultaneousStarts(DaemonTestCase):
         self.assertEqual(self.sb.sh(f"exec 3>{self.GATE}; {wait}").status, 0)
 
     def test_exactly_one_of_many_runs(self):
-        for round_number in range(self.ROUNDS):
+        self.sb.write("/etc/precious", "keep me\n")
+        for round_number, ((kind, plant), pause) in enumerate(self.ROUNDS):
             # The winner waits inside the agent until the others are done,
             # so no instance can start after it has ended.
             self.sb.agent(whitelist(str(round_number), ["1.2.3.4"]), block=True)
-            if round_number % 2:
-                # Another user's file naming a live process: each start
-                # replaces it, and still exactly one goes on.
-                self.sb.sh(f"echo 1 > {PID_FILE}; chown 65534 {PID_FILE}")
-            pids = self.start_at_gate()
+            self.assertEqual(self.sb.sh(f"rm -f {PID_FILE} /tmp/other; {plant}").status, 0, kind)
+            pids = self.start_at_gate(pause)
             self.sb.syslog()
             self.release_gate(pids)
             self.assertTrue(self.sb.agent_started())
@@ -203,7 +238,8 @@ class SimultaneousStarts(DaemonTestCase):
             for pid in pids:
                 if pid != winner:
                     refused = self.sb.wait(pid)
-                    self.assertFalse(refused.timed_out, f"round {round_number}: two instances ran")
+                    self.assertFalse(refused.timed_out, f"round {round_number} ({kind}, pause {pause}):"
+                                     " two instances ran")
                     self.assertEqual((refused.status, refused.stdout), (1, REFUSED))
             self.sb.release()
             result = self.sb.wait(winner)
@@ -211,6 +247,7 @@ class SimultaneousStarts(DaemonTestCase):
             self.assertEqual(len(self.sb.agent_calls()), round_number + 1)
             self.assertEqual(result.texts(WARNING)[-1], "quorvel exit.\n")
             self.assertEqual({m.pid for m in result.syslog}, {winner})
+            self.assertEqual(self.sb.read("/etc/precious"), b"keep me\n")
 
 
 class Signals(DaemonTestCase):

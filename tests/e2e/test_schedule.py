@@ -14,9 +14,104 @@ import time
 import unittest
 
 from daemon_case import DAEMON, PID_FILE, TIMESTAMP_FILE, Sandbox, whitelist
+import uci_standin
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 FILES = os.path.join(HERE, "..", "..", "openwrt", "quorvel", "files")
+# /etc/config/firewall as OpenWrt 23.05 ships it (firewall4), with an
+# administrator's include.
+OPENWRT_23_05_FIREWALL = """
+config defaults
+	option syn_flood	1
+	option input		REJECT
+	option output		ACCEPT
+	option forward		REJECT
+
+config zone
+	option name		lan
+	list   network		'lan'
+	option input		ACCEPT
+	option output		ACCEPT
+	option forward		ACCEPT
+
+config zone
+	option name		wan
+	list   network		'wan'
+	list   network		'wan6'
+	option input		REJECT
+	option output		ACCEPT
+	option forward		REJECT
+	option masq		1
+	option mtu_fix		1
+
+config forwarding
+	option src		lan
+	option dest		wan
+
+config rule
+	option name		Allow-DHCP-Renew
+	option src		wan
+	option proto		udp
+	option dest_port	68
+	option target		ACCEPT
+	option family		ipv4
+
+config rule
+	option name		Allow-Ping
+	option src		wan
+	option proto		icmp
+	option icmp_type	echo-request
+	option family		ipv4
+	option target		ACCEPT
+
+config rule
+	option name		Allow-IGMP
+	option src		wan
+	option proto		igmp
+	option family		ipv4
+	option target		ACCEPT
+
+config rule
+	option name		Allow-DHCPv6
+	option src		wan
+	option proto		udp
+	option dest_port	546
+	option family		ipv6
+	option target		ACCEPT
+
+config rule
+	option name		Allow-MLD
+	option src		wan
+	option proto		icmp
+	option src_ip		fe80::/10
+	list icmp_type		'130/0'
+	list icmp_type		'131/0'
+	list icmp_type		'132/0'
+	list icmp_type		'143/0'
+	option family		ipv6
+	option target		ACCEPT
+
+config rule
+	option name		Allow-IPSec-ESP
+	option src		wan
+	option dest		lan
+	option proto		esp
+	option target		ACCEPT
+
+config rule
+	option name		Allow-ISAKMP
+	option src		wan
+	option dest		lan
+	option dest_port	500
+	option proto		udp
+	option target		ACCEPT
+
+# an administrator's own script
+config include 'user'
+	option type		script
+	option path		/etc/firewall.user
+	option fw4_compatible	1
+"""
 DAEMON_PATH = os.path.abspath(DAEMON) if os.sep in DAEMON else shutil.which(DAEMON)
 # Beside the daemon when installed, in tools/schedule/ of a build tree.
 SCHEDULE = os.environ.get("QUORVEL_SCHEDULE") or next(
@@ -244,6 +339,35 @@ class PackageHooks(unittest.TestCase):
                 "set", "firewall.quorvel.path=/usr/share/quorvel/firewall.include",
                 "set", "firewall.quorvel.fw4_compatible=1", "set", "firewall.quorvel.reload=1",
                 "commit", "firewall"])
+
+    def test_both_variants_first_boot_scripts_on_a_stock_firewall(self):
+        # The ipset variant runs 99-quorvel; the nft variant 90-quorvel-nft
+        # first. Each twice: a second boot changes nothing.
+        standin = os.path.join(HERE, "uci_standin.py")
+        stock = uci_standin.parse(OPENWRT_23_05_FIREWALL)
+        include = [("option", "type", "script"),
+                   ("option", "path", "/usr/share/quorvel/firewall.include"),
+                   ("option", "fw4_compatible", "1")]
+        sets = [("ipset", None, [("option", "name", name), ("option", "family", family),
+                                 ("option", "match", "dest_net"), ("option", "maxelem", "262144")])
+                for name, family in (("cdnwhite", "ipv4"), ("cdnwhite6", "ipv6"))]
+        variants = {
+            "quorvel": (["quorvel.defaults"],
+                        [("include", "quorvel", include + [("option", "reload", "1")])]),
+            "quorvel-nft": (["quorvel-nft.uci-defaults", "quorvel.defaults"],
+                            sets + [("include", "quorvel", include)]),
+        }
+        for variant, (scripts, added) in variants.items():
+            with self.subTest(variant=variant), Sandbox() as sb:
+                shutil.copy(standin, os.path.join(sb.bin, "uci"))
+                os.chmod(os.path.join(sb.bin, "uci"), 0o755)
+                sb.write("/etc/config/firewall", OPENWRT_23_05_FIREWALL)
+                for _ in range(2):
+                    for script in scripts:
+                        result = sb.run(["sh", os.path.abspath(os.path.join(FILES, script))])
+                        self.assertEqual(result.status, 0, result.stderr)
+                got = uci_standin.parse(sb.read("/etc/config/firewall").decode())
+                self.assertEqual(got, stock + added)
 
 
 class WithoutSandbox(unittest.TestCase):

@@ -89,6 +89,18 @@ TEST_F(IpsetApply, AnAddressThatWouldBeCutIsSkipped) {
   EXPECT_EQ(log_capture_count(LOG_WARNING, "ip invalid " + long_address + "\n"), 1);
 }
 
+TEST_F(IpsetApply, TheLongestAddressThatFitsIsAddedWhole) {
+  // "ipset add cdnwhite " and the NUL leave 108 of the 128 bytes.
+  std::string fits = "1.2.3.4/" + std::string(100, '0');
+  std::string cut = fits + "9";
+  std::string json = "[\"" + fits + "\", \"" + cut + "\"]";
+  EXPECT_TRUE(ipset_address_ok("cdnwhite", fits.c_str()));
+  EXPECT_FALSE(ipset_address_ok("cdnwhite", cut.c_str()));
+  EXPECT_EQ(add(json.c_str()), 0);
+  EXPECT_EQ(ipset.calls(), "add cdnwhite " + fits + "\n");
+  EXPECT_EQ(log_capture_count(LOG_WARNING, "ip invalid " + cut + "\n"), 1);
+}
+
 TEST_F(IpsetApply, FlushRunsTheCommand) {
   EXPECT_EQ(ipset_flush("cdnwhite"), 0);
   EXPECT_EQ(ipset.calls(), "flush cdnwhite\n");

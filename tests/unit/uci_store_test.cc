@@ -415,6 +415,17 @@ TEST_F(UciHostile, BinaryBytesAndHugeLinesAreRefused) {
   }
 }
 
+TEST_F(UciHostile, ALineOfExactlyTheBoundIsRead) {
+  // 65,536 bytes before the newline are one line; one more is refused.
+  const std::string head = "  option a ";
+  std::string fits(65536 - head.size(), 'v');
+  write("p", "config t s\n" + head + fits + "\n");
+  EXPECT_EQ(value("p.s.a"), fits);
+  reset_context();
+  write("q", "config t s\n" + head + fits + "v\n");
+  EXPECT_EQ(lookup("q.s.a").status, UCI_ERR_PARSE);
+}
+
 TEST_F(UciHostile, CountsAreBounded) {
   std::string options = "config t s\n";
   for (int i = 0; i <= 1024; ++i) options += "option o" + std::to_string(i) + " v\n";

@@ -72,7 +72,7 @@ fetch_source() {
   fi
   mkdir -p "$cache/download"
   (cd "$cache/download" && private_apt source --download-only "$name")
-  rm -rf "$cache/$name"
+  rm -rf "${cache:?}/${name:?}"
   # apt-get has checked the files against the signed archive index; the
   # maintainer's signature on the .dsc would need debian-keyring besides.
   local dsc

@@ -47,8 +47,13 @@ set(CMAKE_CXX_LINK_EXECUTABLE
     "<CMAKE_C_COMPILER> -specs=${quorvel_musl_specs} <CMAKE_CXX_LINK_FLAGS> <LINK_FLAGS> <OBJECTS> -o <TARGET> <LINK_LIBRARIES>")
 
 if(QUORVEL_STATIC)
-  set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
+  set(CMAKE_PROJECT_INCLUDE ${CMAKE_CURRENT_LIST_DIR}/static_libraries.cmake)
   set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+  # A static program is never relocated: code that is not position
+  # independent is smaller on MIPS (3 % of the daemon), as is musl's
+  # libc.a (cmake/targets/deps.sh).
+  string(APPEND CMAKE_C_FLAGS_INIT " -fno-pie")
+  string(APPEND CMAKE_CXX_FLAGS_INIT " -fno-pic")
 endif()
 
 # A router's loader finds the libraries in /lib and /usr/lib: no path of

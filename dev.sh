@@ -27,8 +27,9 @@
 #   ./dev.sh package           install into staging folders, build the
 #                              consumer example against them, shellcheck,
 #                              the OpenWrt package's checks (build-package/)
-#   ./dev.sh targets [NAME...] the router targets (aarch64, mips, musl)
-#                              built and tested under qemu-user
+#   ./dev.sh targets [NAME...] the router targets (aarch64, mips, mipsel,
+#                              musl) built, held to their size budgets and
+#                              tested under qemu-user
 #
 # Set-up installs the Debian packages that are missing (apt-get update
 # first) and configures the build with CMake.
@@ -46,10 +47,11 @@ PACKAGES=(
 # The matrix's second compiler.
 MATRIX_PACKAGES=(clang)
 
-# ./dev.sh targets: cross compilers, qemu-user, musl, libc++'s headers,
-# dpkg-dev for apt-get source, and Debian's arm64 multiarch libraries.
+# ./dev.sh targets: cross compilers (C only for MIPS, whose C++ clang
+# compiles), qemu-user, musl, libc++'s headers, dpkg-dev for apt-get
+# source, and Debian's arm64 multiarch libraries.
 TARGET_PACKAGES=(
-  g++-aarch64-linux-gnu g++-mips-linux-gnu qemu-user-static
+  g++-aarch64-linux-gnu gcc-mips-linux-gnu gcc-mipsel-linux-gnu qemu-user-static
   musl-tools clang libc++-14-dev dpkg-dev
   libjson-c-dev:arm64 libcurl4-openssl-dev:arm64 libmbedtls-dev:arm64
   libpcre3-dev:arm64 libgtest-dev:arm64
@@ -180,7 +182,7 @@ case "${1:-}" in
     exec cmake/targets/run.sh "${@:2}"
     ;;
   *)
-    sed -n '2,33p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,35p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac

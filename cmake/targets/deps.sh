@@ -1,22 +1,36 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Builds the libraries that a target without Debian binary packages needs,
-# the Debian way: json-c from Debian's source package (apt-get source, with
-# a deb-src list of our own; /etc/apt is never touched) and, with "gtest",
-# GoogleTest from libgtest-dev's /usr/src/googletest. Static libraries,
-# installed into PREFIX for the toolchain file's QUORVEL_DEPS_PREFIX.
+# the Debian way, from Debian's source packages (apt-get source, with a
+# deb-src list of our own; /etc/apt is never touched):
 #
-#   cmake/targets/deps.sh TOOLCHAIN PREFIX SOURCE_CACHE [gtest]
+#   musl=TARGET  musl for TARGET (mips-linux-musl, mipsel-linux-musl),
+#                built first with Debian's C cross compiler for the same
+#                CPU (mips-linux-gnu-gcc, ...), for a toolchain file that
+#                compiles and links against it (its musl-gcc.specs)
+#   json-c       always: static and shared libraries
 #
-# SOURCE_CACHE keeps the downloaded source package and the private apt
+# All are installed into PREFIX for the toolchain file's
+# QUORVEL_DEPS_PREFIX.
+#
+#   cmake/targets/deps.sh TOOLCHAIN PREFIX SOURCE_CACHE [musl=TARGET]
+#
+# SOURCE_CACHE keeps the downloaded source packages and the private apt
 # state; each library is built once per PREFIX (a stamp records its
-# version), so reruns cost nothing.
+# version and how it was built), so reruns cost nothing.
 set -euo pipefail
 
 toolchain=$(realpath "$1")
 prefix=$(realpath -m "$2")
 cache=$(realpath -m "$3")
-with_gtest=${4:-}
+shift 3
+musl_target=''
+for option in "$@"; do
+  case "$option" in
+    musl=*-linux-musl) musl_target=${option#musl=} ;;
+    *) echo "deps: unknown option $option (musl=TARGET)" >&2; exit 2 ;;
+  esac
+done
 jobs=${QUORVEL_JOBS:-2}
 
 # The Debian mirror of the machine's own apt sources (deb822 or one-line).
@@ -40,25 +54,36 @@ private_apt() {
     "$@"
 }
 
-# Unpacks json-c's Debian source package (upstream tarball with Debian's
-# patches applied) into $cache/json-c once.
-fetch_json_c() {
-  [ -f "$cache/json-c/.unpacked" ] && return 0
-  local codename
-  # shellcheck disable=SC1091
-  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
-  mkdir -p "$cache/apt/lists/partial" "$cache/apt/cache/archives/partial" "$cache/download"
-  echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $(debian_mirror) $codename main" \
-    > "$cache/apt/sources.list"
-  private_apt update
-  (cd "$cache/download" && private_apt source --download-only json-c)
-  rm -rf "$cache/json-c"
+# fetch_source NAME: unpacks Debian's source package NAME (upstream tarball
+# with Debian's patches applied) into $cache/NAME once. The package lists
+# are fetched once per cache, for every package.
+fetch_source() {
+  local name=$1
+  [ -f "$cache/$name/.unpacked" ] && return 0
+  if [ ! -f "$cache/apt/.updated" ]; then
+    local codename
+    # shellcheck disable=SC1091
+    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+    mkdir -p "$cache/apt/lists/partial" "$cache/apt/cache/archives/partial"
+    echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $(debian_mirror) $codename main" \
+      > "$cache/apt/sources.list"
+    private_apt update
+    touch "$cache/apt/.updated"
+  fi
+  mkdir -p "$cache/download"
+  (cd "$cache/download" && private_apt source --download-only "$name")
+  rm -rf "${cache:?}/${name:?}"
   # apt-get has checked the files against the signed archive index; the
   # maintainer's signature on the .dsc would need debian-keyring besides.
   local dsc
-  for dsc in "$cache"/download/json-c_*.dsc; do break; done
-  dpkg-source --no-check -x "$dsc" "$cache/json-c"
-  touch "$cache/json-c/.unpacked"
+  for dsc in "$cache/download/${name}"_*.dsc; do break; done
+  dpkg-source --no-check -x "$dsc" "$cache/$name"
+  touch "$cache/$name/.unpacked"
+}
+
+# source_version NAME: the Debian version of an unpacked source package.
+source_version() {
+  dpkg-parsechangelog -l "$cache/$1/debian/changelog" -S Version
 }
 
 # build_cmake NAME SOURCE VERSION [cmake options]: configure, build and
@@ -97,15 +122,53 @@ pc_files_relocate() {
   done
 }
 
-mkdir -p "$prefix"
-fetch_json_c
-json_c_version=$(dpkg-parsechangelog -l "$cache/json-c/debian/changelog" -S Version)
-build_cmake json-c "$cache/json-c" "$json_c_version" \
-  -DBUILD_STATIC_LIBS=ON -DBUILD_TESTING=OFF -DBUILD_APPS=OFF \
-  -DDISABLE_WERROR=ON -DDISABLE_EXTRA_LIBS=ON -DDISABLE_THREAD_LOCAL_STORAGE=ON
+# build_musl TARGET: musl's own build with Debian's C cross compiler for
+# the CPU, out of tree. The static library's objects are built without the
+# compiler's default position independence (libc.so's are built with
+# -fPIC, which comes after): a static program is never relocated, and on
+# MIPS position-independent code is larger. Programs linked against it name the loader where a
+# router has it (/lib/ld-musl-ARCH.so.1); PREFIX/lib holds it besides, as
+# a link to libc.so, for a sandbox that lays PREFIX out as a router's /lib.
+build_musl() {
+  local target=$1 version
+  version=$(source_version musl)
+  local stamp="$prefix/.built-musl-$target-$version-nopie"
+  [ -f "$stamp" ] && { echo "deps: musl $version is built"; return 0; }
+  echo "deps: building musl $version for $target"
+  local build_dir="$prefix.build/musl" stage="$prefix.build/musl-stage"
+  rm -rf "$build_dir" "$stage"
+  mkdir -p "$build_dir"
+  (cd "$build_dir" && "$cache/musl/configure" --target="$target" \
+      CROSS_COMPILE="${target%-musl}-gnu-" CFLAGS="-Os -fno-pie" \
+      --prefix="$prefix" --syslibdir=/lib --disable-gcc-wrapper) \
+    > "$build_dir.log" 2>&1 || { cat "$build_dir.log" >&2; return 1; }
+  make -C "$build_dir" -j "$jobs" >> "$build_dir.log" 2>&1 || { tail -n 40 "$build_dir.log" >&2; return 1; }
+  # Staged, so that the loader's link lands in the stage's /lib and not
+  # in the build machine's.
+  make -C "$build_dir" install DESTDIR="$stage" >> "$build_dir.log" 2>&1 \
+    || { tail -n 40 "$build_dir.log" >&2; return 1; }
+  mkdir -p "$prefix"
+  cp -a "$stage$prefix/." "$prefix/"
+  local loader
+  for loader in "$stage"/lib/ld-musl-*.so.1; do
+    ln -sfn libc.so "$prefix/lib/${loader##*/}"
+  done
+  # The compiler driver's options for musl's headers, start files and
+  # libraries, as musl-gcc uses them (specs instead of a wrapper script).
+  sh "$cache/musl/tools/musl-gcc.specs.sh" "$prefix/include" "$prefix/lib" \
+    "/lib/$(cd "$stage/lib" && echo ld-musl-*.so.1)" > "$prefix/lib/musl-gcc.specs"
+  rm -rf "$stage"
+  touch "$stamp"
+}
 
-if [ "$with_gtest" = gtest ]; then
-  gtest_version=$(dpkg-query -W -f='${Version}\n' libgtest-dev | head -n 1)
-  build_cmake googletest /usr/src/googletest "$gtest_version" \
-    -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON
+mkdir -p "$prefix"
+if [ -n "$musl_target" ]; then
+  fetch_source musl
+  build_musl "$musl_target"
 fi
+fetch_source json-c
+# Shared and static: the dynamic programs link json-c's shared library, as
+# routers do, the static ones its archive.
+build_cmake json-c "$cache/json-c" "$(source_version json-c)-shared" \
+  -DBUILD_SHARED_LIBS=ON -DBUILD_STATIC_LIBS=ON -DBUILD_TESTING=OFF -DBUILD_APPS=OFF \
+  -DDISABLE_WERROR=ON -DDISABLE_EXTRA_LIBS=ON -DDISABLE_THREAD_LOCAL_STORAGE=ON

@@ -5,18 +5,32 @@
 #   aarch64  glibc with Debian's arm64 multiarch libraries: the daemon, the
 #            whole support library and every test; unit tests under
 #            qemu-user, the end-to-end suites with the aarch64 daemon.
-#   mips     big-endian, static, json-c and GoogleTest built from source:
-#            the daemon and the pieces that need only json-c, with their
-#            unit tests and the end-to-end suites under qemu-user.
+#   mips     big-endian MIPS with musl, as OpenWrt's ath79 (mips_24kc);
+#   mipsel   little-endian MIPS with musl, as OpenWrt's ramips (MT7621,
+#            mipsel_24kc): musl and json-c built from Debian's source
+#            packages; the daemon and the schedule program linked twice,
+#            against musl's libc.so and json-c's shared library as on a
+#            router, and statically; the end-to-end suites under qemu-user
+#            with the dynamic daemon (and with one built with the nftables
+#            load), the daemon's cycle with the static one.
 #   musl     x86_64 with musl and json-c built from source: the daemon and
 #            the end-to-end suites.
 #
-#   cmake/targets/run.sh [aarch64|mips|musl]...   (all three by default)
+#   cmake/targets/run.sh [aarch64|mips|mipsel|musl]...   (all by default)
 #
-# Each target builds in build-targets-<name>/; json-c's Debian source
-# package is kept in build-targets-src/. Foreign programs run through
-# qemu-user registered with binfmt_misc for the length of the run only
-# (the sandbox starts the daemon by its path). Needs root.
+# Each target builds in build-targets-<name>/. The libraries built from
+# source are kept per target CPU in build-targets-deps/ and Debian's source
+# packages in build-targets-src/, shared by the targets and kept across
+# runs. The build machine's daemon, schedule program and agent tool (for
+# the whole road's suite) are built once in build-targets-host/.
+#
+# Every target checks its stripped daemon against the size budget before
+# its tests (DAEMON_BUDGET) and ends the run with one line naming the
+# target, the program, its size and the budget when it is over.
+#
+# Foreign programs run through qemu-user registered with binfmt_misc for
+# the length of the run only (the sandbox starts the daemon by its path).
+# Needs root.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -29,89 +43,172 @@ trap 'exit 130' INT TERM HUP
 
 JOBS=${QUORVEL_JOBS:-2}
 SOURCE_CACHE=$root/build-targets-src
+DEPS=$root/build-targets-deps
+HOST=$root/build-targets-host
 DAEMON_ONLY=(-DQUORVEL_WITH_CRYPTO=OFF -DQUORVEL_WITH_MATCH=OFF -DQUORVEL_WITH_HTTP=OFF)
+# The programs a router gets, by their CMake targets.
+PROGRAMS=(quorvel quorvel-schedule)
 SUMMARY=()
+
+# Stripped daemon, json-c shared, in bytes: x86_64 and aarch64 under
+# 40 KiB; MIPS code is larger (no PC-relative loads, a GOT entry per
+# function); a static musl daemon with json-c inside under 128 KiB.
+declare -A DAEMON_BUDGET=(
+  [x86_64]=40960 [aarch64]=40960 [mips]=49152 [mipsel]=49152
+  [mips-static]=131072 [mipsel-static]=131072
+)
 
 step() { echo "== targets: $* ($((SECONDS / 60))m$((SECONDS % 60))s)"; }
 
-# configure_and_build DIR [cmake options]
+# configure_and_build DIR [cmake options] [-- build target...]
 configure_and_build() {
-  local dir=$1
+  local dir=$1 options=() build=()
   shift
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do options+=("$1"); shift; done
+  [ $# -gt 0 ] && { shift; build=(--target "$@"); }
   mkdir -p "$dir"
-  cmake -S . -B "$dir" -DQUORVEL_WERROR=ON -DQUORVEL_BENCH=OFF "$@" > "$dir/configure.log" \
+  cmake -S . -B "$dir" -DQUORVEL_WERROR=ON -DQUORVEL_BENCH=OFF "${options[@]}" > "$dir/configure.log" \
     || { cat "$dir/configure.log" >&2; return 1; }
-  cmake --build "$dir" -j "$JOBS"
+  cmake --build "$dir" -j "$JOBS" "${build[@]}"
 }
 
-# describe NAME DAEMON STRIP: the stripped size and the NEEDED list.
-describe() {
-  local name=$1 daemon=$2 strip_program=$3 stripped size needed
+# program DIR NAME: the path of the program that CMake target NAME built.
+program() {
+  local path
+  path=$(find "$1" -path "$1/CMakeFiles" -prune -o -type f -name "$2" -perm -u+x -print | head -n 1)
+  [ -n "$path" ] || { echo "targets: $2 is not built in $1" >&2; return 1; }
+  echo "$path"
+}
+
+# stripped_size PROGRAM STRIP: bytes of PROGRAM once stripped.
+stripped_size() {
+  local stripped size
   stripped=$(mktemp)
-  "$strip_program" -o "$stripped" "$daemon"
+  "$2" -o "$stripped" "$1"
   size=$(stat -c %s "$stripped")
   rm -f "$stripped"
-  needed=$(readelf -d "$daemon" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
-  SUMMARY+=("$name: stripped daemon $size bytes, NEEDED: ${needed:-none (static)}")
+  echo "$size"
 }
 
-# e2e DAEMON ZENTIX SANDBOXES: the daemon's end-to-end suites.
+# describe NAME DIR STRIP: the daemon's and the schedule program's stripped
+# sizes and NEEDED lists; the daemon's checked against DAEMON_BUDGET[NAME].
+describe() {
+  local name=$1 dir=$2 strip_program=$3 target path size needed line=$1:
+  for target in "${PROGRAMS[@]}"; do
+    path=$(program "$dir" "$target")
+    size=$(stripped_size "$path" "$strip_program")
+    needed=$(readelf -d "$path" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
+    line+=" $target $size bytes stripped (NEEDED: ${needed:-none, static});"
+    if [ "$target" = quorvel ] && [ -n "${DAEMON_BUDGET[$name]:-}" ] \
+        && [ "$size" -ge "${DAEMON_BUDGET[$name]}" ]; then
+      echo "targets: $name: the stripped daemon ${path#"$root"/} is $size bytes, over its budget of ${DAEMON_BUDGET[$name]} bytes" >&2
+      exit 1
+    fi
+  done
+  SUMMARY+=("${line%;}")
+}
+
+# e2e DAEMON ZENTIX SANDBOXES [suite...]: the daemon's end-to-end suites
+# (by default those of the add load, and the whole road with ZENTIX).
 e2e() {
-  local suites=(test_cycle test_identity test_process test_recovery test_schedule)
-  [ -n "$2" ] && suites+=(test_road)
-  (cd tests/e2e && QUORVEL_BIN=$1 ZENTIX_BIN=$2 QUORVEL_SANDBOX_DIR=$3 PYTHONDONTWRITEBYTECODE=1 \
-     python3 -m unittest "${suites[@]}")
+  local daemon=$1 zentix=$2 sandboxes=$3 suites
+  shift 3
+  suites=("$@")
+  if [ ${#suites[@]} -eq 0 ]; then
+    suites=(test_cycle test_identity test_process test_recovery test_schedule)
+    [ -n "$zentix" ] && suites+=(test_road)
+  fi
+  mkdir -p "$sandboxes"
+  (cd tests/e2e && QUORVEL_BIN=$daemon ZENTIX_BIN=$zentix QUORVEL_SANDBOX_DIR=$sandboxes \
+     PYTHONDONTWRITEBYTECODE=1 "${E2E_WRAPPER[@]}" python3 -m unittest "${suites[@]}")
+}
+E2E_WRAPPER=()
+
+# The build machine's programs, once: the agent tool for the whole road's
+# suite (it needs libcurl, which the musl targets lack) and x86_64's daemon
+# for the size budget.
+host_built=0
+build_host() {
+  [ "$host_built" = 1 ] && return 0
+  step "host: daemon, schedule and agent tool (build machine)"
+  configure_and_build "$HOST" -DQUORVEL_TESTS=OFF -DQUORVEL_WITH_CRYPTO=OFF \
+    -DQUORVEL_WITH_MATCH=OFF -DQUORVEL_WITH_HTTP=ON -- "${PROGRAMS[@]}" zentix > /dev/null
+  describe x86_64 "$HOST" strip
+  host_built=1
 }
 
 target_aarch64() {
   local dir=$root/build-targets-aarch64
   step "aarch64: build"
   configure_and_build "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/aarch64-linux-gnu.cmake"
+  describe aarch64 "$dir" aarch64-linux-gnu-strip
   step "aarch64: unit and end-to-end tests under qemu-user"
   binfmt_register aarch64
   ctest --test-dir "$dir" --output-on-failure -j "$JOBS"
-  describe aarch64 "$dir/daemon/quorvel" aarch64-linux-gnu-strip
 }
 
-target_mips() {
-  local dir=$root/build-targets-mips
-  step "mips: json-c and GoogleTest from source"
-  cmake/targets/deps.sh cmake/toolchains/mips-linux-gnu.cmake "$dir/deps" "$SOURCE_CACHE" gtest
-  step "mips: build"
-  configure_and_build "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mips-linux-gnu.cmake" \
-    -DQUORVEL_DEPS_PREFIX="$dir/deps" "${DAEMON_ONLY[@]}"
-  step "mips: unit and end-to-end tests under qemu-user"
-  binfmt_register mips
-  QUORVEL_DEPS_PREFIX=$dir/deps ctest --test-dir "$dir" --output-on-failure -j "$JOBS"
-  describe mips "$dir/daemon/quorvel" mips-linux-gnu-strip
+# target_mips_musl ARCH: mips or mipsel with musl.
+target_mips_musl() {
+  local arch=$1 dir=$root/build-targets-$1
+  local toolchain=$root/cmake/toolchains/$arch-linux-musl.cmake prefix=$DEPS/$arch-linux-musl
+  local common=(-DCMAKE_TOOLCHAIN_FILE="$toolchain" -DQUORVEL_DEPS_PREFIX="$prefix"
+                -DQUORVEL_TESTS=OFF "${DAEMON_ONLY[@]}")
+  build_host
+  step "$arch: musl and json-c from source"
+  cmake/targets/deps.sh "$toolchain" "$prefix" "$SOURCE_CACHE" "musl=$arch-linux-musl"
+  step "$arch: build, dynamic, static and with the nftables load"
+  configure_and_build "$dir/dynamic" "${common[@]}" -- "${PROGRAMS[@]}"
+  configure_and_build "$dir/static" "${common[@]}" -DQUORVEL_STATIC=ON -- "${PROGRAMS[@]}"
+  configure_and_build "$dir/nft" "${common[@]}" -DQUORVEL_IPSET_LOAD=nft -- quorvel
+  sh tests/binary_check.sh "$dir/dynamic/daemon/quorvel" OFF "$arch-linux-gnu-strip"
+  describe "$arch" "$dir/dynamic" "$arch-linux-gnu-strip"
+  describe "$arch-static" "$dir/static" "$arch-linux-gnu-strip"
+
+  step "$arch: end-to-end tests under qemu-user"
+  binfmt_register "$arch"
+  # The dynamic programs' loader and json-c, in /lib as on a router.
+  local daemon=$dir/dynamic/daemon/quorvel loader
+  loader=$(readelf -l "$daemon" | sed -n 's|.*Requesting program interpreter: /lib/\(.*\)]|\1|p')
+  E2E_WRAPPER=("$root/cmake/targets/with_libs.sh" "$dir/lib-overlay" "$prefix/lib"
+               "$loader" libjson-c.so.5 --)
+  QUORVEL_SCHEDULE=$(program "$dir/dynamic" quorvel-schedule) \
+    e2e "$daemon" "$HOST/tools/zentix" "$dir/sandboxes"
+  QUORVEL_IPSET_LOAD=nft e2e "$dir/nft/daemon/quorvel" "" "$dir/sandboxes" test_nft
+  E2E_WRAPPER=()
+  # A static daemon names no loader that would tell its C library.
+  step "$arch: the static daemon's cycle"
+  QUORVEL_LIBC=musl e2e "$dir/static/daemon/quorvel" "" "$dir/sandboxes" test_cycle
 }
+
+target_mips() { target_mips_musl mips; }
+target_mipsel() { target_mips_musl mipsel; }
 
 target_musl() {
-  local dir=$root/build-targets-musl host=$root/build-targets-musl/host-agent
+  local dir=$root/build-targets-musl toolchain=$root/cmake/toolchains/x86_64-linux-musl.cmake
+  build_host
   step "musl: json-c from source"
-  cmake/targets/deps.sh cmake/toolchains/x86_64-linux-musl.cmake "$dir/deps" "$SOURCE_CACHE"
+  cmake/targets/deps.sh "$toolchain" "$DEPS/x86_64-linux-musl" "$SOURCE_CACHE"
   step "musl: build"
-  configure_and_build "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/x86_64-linux-musl.cmake" \
-    -DQUORVEL_DEPS_PREFIX="$dir/deps" -DQUORVEL_TESTS=OFF "${DAEMON_ONLY[@]}"
+  configure_and_build "$dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DQUORVEL_DEPS_PREFIX="$DEPS/x86_64-linux-musl" -DQUORVEL_TESTS=OFF "${DAEMON_ONLY[@]}" \
+    -- "${PROGRAMS[@]}"
   sh tests/binary_check.sh "$dir/daemon/quorvel"
-  # The whole road's agent tool needs libcurl, which has no musl build
-  # here: the road runs the musl daemon with the build machine's zentix.
-  step "musl: the agent tool for the whole road (build machine)"
-  configure_and_build "$host" -DQUORVEL_TESTS=OFF -DQUORVEL_WITH_CRYPTO=OFF \
-    -DQUORVEL_WITH_MATCH=OFF -DQUORVEL_WITH_HTTP=ON > /dev/null
+  describe musl "$dir" strip
   step "musl: end-to-end tests"
-  mkdir -p "$dir/sandboxes"
-  e2e "$dir/daemon/quorvel" "$host/tools/zentix" "$dir/sandboxes"
-  describe musl "$dir/daemon/quorvel" strip
+  QUORVEL_SCHEDULE=$(program "$dir" quorvel-schedule) \
+    e2e "$dir/daemon/quorvel" "$HOST/tools/zentix" "$dir/sandboxes"
 }
 
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(aarch64 mips musl)
+[ ${#targets[@]} -gt 0 ] || targets=(aarch64 mips mipsel musl)
 for target in "${targets[@]}"; do
   case "$target" in
-    aarch64|mips|musl) "target_$target" ;;
-    *) echo "targets: unknown target $target (aarch64, mips, musl)" >&2; exit 2 ;;
+    aarch64|mips|mipsel|musl) ;;
+    *) echo "targets: unknown target $target (aarch64, mips, mipsel, musl)" >&2; exit 2 ;;
   esac
+done
+for target in "${targets[@]}"; do
+  "target_$target"
 done
 step "done"
 printf '  %s\n' "${SUMMARY[@]}"

@@ -25,7 +25,8 @@ set(CMAKE_CXX_FLAGS_INIT
 
 include(${CMAKE_CURRENT_LIST_DIR}/deps_prefix.cmake)
 set(CMAKE_FIND_ROOT_PATH /usr/lib/x86_64-linux-musl ${QUORVEL_DEPS_PREFIX})
-set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
+# json-c linked in: the programs need musl's libc.so only.
+set(CMAKE_PROJECT_INCLUDE ${CMAKE_CURRENT_LIST_DIR}/static_libraries.cmake)
 
 # clang's own link for this target would take glibc's start files and
 # libraries: every program is linked by musl-gcc, with musl's start files

@@ -182,22 +182,26 @@ class InSandbox(unittest.TestCase):
         self.assertEqual(self.sb.members(), ["1.2.3.4"])
         self.assertFalse(self.ours("zentix", "quorvel"))
 
-    def test_a_cycle_on_request_but_none_while_one_runs(self):
+    def test_requests_during_a_run_give_exactly_one_more_cycle(self):
         self.sb.agent(whitelist("2"), block=True)
         pid = self.start_schedule("-m", "900")
         self.assertTrue(self.sb.agent_started(EVENT_BOUND))
-        self.sb.signal(pid, signal.SIGUSR1)
-        self.until_logged("cycle request ignored: a run is going")
+        for _ in range(3):
+            self.sb.signal(pid, signal.SIGUSR1)
+            time.sleep(0.1)
+        self.until_logged("cycle request deferred: a run is going")
         self.sb.release()
+        # The kept request runs one cycle once the quiet window has passed;
+        # then the delays go on.
+        self.until_logged("cycle requested")
         self.until_logged("next run in")
-        # Requests right after a run add none; once it is a few seconds
-        # old, one runs a cycle at once, then the delays go on.
-        self.until_logged("cycle requested", poke=lambda: self.sb.signal(pid, signal.SIGUSR1))
-        self.until_logged("next run in", count=2)
         self.sb.signal(pid, signal.SIGTERM)
         self.finish(pid)
         self.assertEqual(len(self.daemon_runs()), 2)
         self.assertEqual(len(self.sb.agent_calls()), 2)
+        texts = self.schedule_texts()
+        self.assertEqual(texts.count("cycle request deferred: a run is going"), 1, texts)
+        self.assertEqual(texts.count("cycle requested"), 1, texts)
 
 
 class PackageHooks(unittest.TestCase):
@@ -262,6 +266,7 @@ class WithoutSandbox(unittest.TestCase):
                 (["-r", "abc"], 2, "-r needs a whole number without leading zeros, not 'abc'"),
                 (["-n", "1234567890"], 2, "-n must lie from 0 to 999999999, not 1234567890"),
                 (["-x"], 2, "usage: quorvel-schedule"),
+                (["-p", "/tmp/quorvel.pid"], 2, "usage: quorvel-schedule"),
                 (["extra"], 2, "usage: quorvel-schedule"),
                 (["-d", os.path.join(marker, "missing")], 1, "is not an executable file")]:
             with self.subTest(options=options):

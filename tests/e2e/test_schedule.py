@@ -182,6 +182,18 @@ class InSandbox(unittest.TestCase):
         self.assertEqual(self.sb.members(), ["1.2.3.4"])
         self.assertFalse(self.ours("zentix", "quorvel"))
 
+    def test_a_run_that_ignores_sigterm_gets_sigkill_after_the_grace(self):
+        # A stand-in daemon, and the sleeps it starts, ignore SIGTERM.
+        self.sb.write("/tmp/stubborn", "#!/bin/sh\ntrap '' TERM\n"
+                      "while :; do sleep 0.05; done\n", mode=0o755)
+        self.sb.syslog()
+        pid = self.sb.start([SCHEDULE, "-n", "1", "-t", "1", "-k", "1", "-s", RECORD,
+                             "-d", "/tmp/stubborn"])
+        self.finish(pid)
+        self.assertIn("run stopped at the bound of 1 seconds", self.schedule_texts())
+        self.assertFalse(self.ours("stubborn", "sleep"))
+        self.assertIsNone(self.sb.mode(RECORD))
+
     def test_requests_during_a_run_give_exactly_one_more_cycle(self):
         self.sb.agent(whitelist("2"), block=True)
         pid = self.start_schedule("-m", "900")

@@ -194,6 +194,36 @@ class InSandbox(unittest.TestCase):
         self.assertFalse(self.ours("stubborn", "sleep"))
         self.assertIsNone(self.sb.mode(RECORD))
 
+    def test_a_killed_schedule_finds_its_marker_in_a_large_environment(self):
+        # A stand-in daemon notes its first environment entry, leaves a
+        # sleeper behind and ends once told; the schedule's environment
+        # holds 200 KB of other entries.
+        self.sb.write("/tmp/leaver", "#!/bin/sh\ntr '\\0' '\\n' < /proc/$$/environ | head -n 1 > "
+                      "/tmp/first\nsleep 300 &\nwhile [ ! -e /tmp/go ]; do sleep 0.02; done\n",
+                      mode=0o755)
+        large = {f"FILLER_{n}": "x" * 1000 for n in range(200)}
+        self.sb.syslog()
+        killed = self.sb.start([SCHEDULE, "-s", RECORD, "-d", "/tmp/leaver"], env=large)
+        deadline = time.monotonic() + EVENT_BOUND
+        while not self.sb.read("/tmp/first"):
+            self.assertLess(time.monotonic(), deadline)
+            time.sleep(0.05)
+        self.assertTrue(self.sb.read("/tmp/first").startswith(b"QUORVEL_SCHEDULE_RUN="))
+        self.sb.signal(killed, signal.SIGKILL)
+        self.sb.wait(killed)
+        # The run's leader ends: only its sleeper, in a shell's order of the
+        # environment, is left to tell the run by its marker.
+        self.sb.write("/tmp/go", "")
+        while self.ours("leaver"):
+            self.assertLess(time.monotonic(), deadline)
+            time.sleep(0.05)
+        self.assertTrue(self.ours("sleep"))
+        self.finish(self.sb.start([SCHEDULE, "-n", "1", "-s", RECORD, "-d", "/tmp/leaver"],
+                                  env=large))
+        self.assertTrue(any(t.startswith("ending what the previous schedule's run of pid")
+                            for t in self.schedule_texts()), self.schedule_texts())
+        self.assertFalse(self.ours("sleep", "leaver"))
+
     def test_requests_during_a_run_give_exactly_one_more_cycle(self):
         self.sb.agent(whitelist("2"), block=True)
         pid = self.start_schedule("-m", "900")
@@ -215,6 +245,23 @@ class InSandbox(unittest.TestCase):
         self.assertEqual(texts.count("cycle request deferred: a run is going"), 1, texts)
         self.assertEqual(texts.count("cycle requested"), 1, texts)
 
+
+    def test_a_request_just_after_a_run_gives_exactly_one_more_cycle(self):
+        self.sb.agent(whitelist("2"), block=True)
+        pid = self.start_schedule("-m", "900")
+        self.assertTrue(self.sb.agent_started(EVENT_BOUND))
+        # Asks the moment the run's record is gone, which is after its end.
+        watcher = self.sb.start(["/bin/sh", "-c", f"while [ -e {RECORD} ]; do sleep 0.01; done; "
+                                 f"kill -USR1 {pid}; sleep 0.2; kill -USR1 {pid}"])
+        self.sb.release()
+        self.messages += self.sb.wait(watcher).syslog
+        self.until_logged("cycle request deferred: the last run ended moments ago")
+        self.until_logged("next run in", count=2)
+        self.sb.signal(pid, signal.SIGTERM)
+        self.finish(pid)
+        self.assertEqual(len(self.daemon_runs()), 2)
+        texts = self.schedule_texts()
+        self.assertEqual(texts.count("cycle requested"), 1, texts)
 
 class PackageHooks(unittest.TestCase):
     """The firewall's include and the interface hook ask the init script

@@ -277,23 +277,86 @@ class InSandbox(unittest.TestCase):
         self.assertEqual(self.sb.members(), ["1.2.3.4"])
         self.assertFalse(self.ours("zentix", "quorvel"))
 
-    def test_a_cycle_on_request_but_none_while_one_runs(self):
+    def test_a_run_that_ignores_sigterm_gets_sigkill_after_the_grace(self):
+        # A stand-in daemon, and the sleeps it starts, ignore SIGTERM.
+        self.sb.write("/tmp/stubborn", "#!/bin/sh\ntrap '' TERM\n"
+                      "while :; do sleep 0.05; done\n", mode=0o755)
+        self.sb.syslog()
+        pid = self.sb.start([SCHEDULE, "-n", "1", "-t", "1", "-k", "1", "-s", RECORD,
+                             "-d", "/tmp/stubborn"])
+        self.finish(pid)
+        self.assertIn("run stopped at the bound of 1 seconds", self.schedule_texts())
+        self.assertFalse(self.ours("stubborn", "sleep"))
+        self.assertIsNone(self.sb.mode(RECORD))
+
+    def test_a_killed_schedule_finds_its_marker_in_a_large_environment(self):
+        # A stand-in daemon notes its first environment entry, leaves a
+        # sleeper behind and ends once told; the schedule's environment
+        # holds 200 KB of other entries.
+        self.sb.write("/tmp/leaver", "#!/bin/sh\ntr '\\0' '\\n' < /proc/$$/environ | head -n 1 > "
+                      "/tmp/first\nsleep 300 &\nwhile [ ! -e /tmp/go ]; do sleep 0.02; done\n",
+                      mode=0o755)
+        large = {f"FILLER_{n}": "x" * 1000 for n in range(200)}
+        self.sb.syslog()
+        killed = self.sb.start([SCHEDULE, "-s", RECORD, "-d", "/tmp/leaver"], env=large)
+        deadline = time.monotonic() + EVENT_BOUND
+        while not self.sb.read("/tmp/first"):
+            self.assertLess(time.monotonic(), deadline)
+            time.sleep(0.05)
+        self.assertTrue(self.sb.read("/tmp/first").startswith(b"QUORVEL_SCHEDULE_RUN="))
+        self.sb.signal(killed, signal.SIGKILL)
+        self.sb.wait(killed)
+        # The run's leader ends: only its sleeper, in a shell's order of the
+        # environment, is left to tell the run by its marker.
+        self.sb.write("/tmp/go", "")
+        while self.ours("leaver"):
+            self.assertLess(time.monotonic(), deadline)
+            time.sleep(0.05)
+        self.assertTrue(self.ours("sleep"))
+        self.finish(self.sb.start([SCHEDULE, "-n", "1", "-s", RECORD, "-d", "/tmp/leaver"],
+                                  env=large))
+        self.assertTrue(any(t.startswith("ending what the previous schedule's run of pid")
+                            for t in self.schedule_texts()), self.schedule_texts())
+        self.assertFalse(self.ours("sleep", "leaver"))
+
+    def test_requests_during_a_run_give_exactly_one_more_cycle(self):
         self.sb.agent(whitelist("2"), block=True)
         pid = self.start_schedule("-m", "900")
         self.assertTrue(self.sb.agent_started(EVENT_BOUND))
-        self.sb.signal(pid, signal.SIGUSR1)
-        self.until_logged("cycle request ignored: a run is going")
+        for _ in range(3):
+            self.sb.signal(pid, signal.SIGUSR1)
+            time.sleep(0.1)
+        self.until_logged("cycle request deferred: a run is going")
         self.sb.release()
+        # The kept request runs one cycle once the quiet window has passed;
+        # then the delays go on.
+        self.until_logged("cycle requested")
         self.until_logged("next run in")
-        # Requests right after a run add none; once it is a few seconds
-        # old, one runs a cycle at once, then the delays go on.
-        self.until_logged("cycle requested", poke=lambda: self.sb.signal(pid, signal.SIGUSR1))
-        self.until_logged("next run in", count=2)
         self.sb.signal(pid, signal.SIGTERM)
         self.finish(pid)
         self.assertEqual(len(self.daemon_runs()), 2)
         self.assertEqual(len(self.sb.agent_calls()), 2)
+        texts = self.schedule_texts()
+        self.assertEqual(texts.count("cycle request deferred: a run is going"), 1, texts)
+        self.assertEqual(texts.count("cycle requested"), 1, texts)
 
+
+    def test_a_request_just_after_a_run_gives_exactly_one_more_cycle(self):
+        self.sb.agent(whitelist("2"), block=True)
+        pid = self.start_schedule("-m", "900")
+        self.assertTrue(self.sb.agent_started(EVENT_BOUND))
+        # Asks the moment the run's record is gone, which is after its end.
+        watcher = self.sb.start(["/bin/sh", "-c", f"while [ -e {RECORD} ]; do sleep 0.01; done; "
+                                 f"kill -USR1 {pid}; sleep 0.2; kill -USR1 {pid}"])
+        self.sb.release()
+        self.messages += self.sb.wait(watcher).syslog
+        self.until_logged("cycle request deferred: the last run ended moments ago")
+        self.until_logged("next run in", count=2)
+        self.sb.signal(pid, signal.SIGTERM)
+        self.finish(pid)
+        self.assertEqual(len(self.daemon_runs()), 2)
+        texts = self.schedule_texts()
+        self.assertEqual(texts.count("cycle requested"), 1, texts)
 
 class PackageHooks(unittest.TestCase):
     """The firewall's include and the interface hook ask the init script
@@ -386,6 +449,7 @@ class WithoutSandbox(unittest.TestCase):
                 (["-r", "abc"], 2, "-r needs a whole number without leading zeros, not 'abc'"),
                 (["-n", "1234567890"], 2, "-n must lie from 0 to 999999999, not 1234567890"),
                 (["-x"], 2, "usage: quorvel-schedule"),
+                (["-p", "/tmp/quorvel.pid"], 2, "usage: quorvel-schedule"),
                 (["extra"], 2, "usage: quorvel-schedule"),
                 (["-d", os.path.join(marker, "missing")], 1, "is not an executable file")]:
             with self.subTest(options=options):

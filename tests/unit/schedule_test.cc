@@ -9,6 +9,7 @@
 #include "tools/schedule/delay_draw.h"
 #include "tools/schedule/proc_table.h"
 #include "tools/schedule/run_record.h"
+#include "tools/schedule/schedule_options.h"
 
 TEST(ProcStat, FieldsAfterTheLastParenthesisOfTheName) {
   proc_stat stat;
@@ -50,4 +51,14 @@ TEST(DelayDraw, FromTheMinimumBelowMinimumPlusRangeAndAfresh) {
   EXPECT_GT(seen.size(), 250u);
   EXPECT_TRUE(*seen.begin() < 2200 && *seen.rbegin() > 3200);
   EXPECT_EQ(delay_draw(7, 1), 7);
+}
+
+TEST(DelayDraw, DefaultBoundsAre1800To3599) {
+  // The random source controlled: its lowest and highest draws over the
+  // default options give exactly the bounds.
+  schedule_options defaults;
+  EXPECT_EQ(delay_pick(defaults.min_delay, defaults.delay_range, 0), 1800);
+  EXPECT_EQ(delay_pick(defaults.min_delay, defaults.delay_range, 1799), 3599);
+  EXPECT_EQ(delay_pick(defaults.min_delay, defaults.delay_range, 1800), 1800);
+  EXPECT_EQ(delay_pick(defaults.min_delay, defaults.delay_range, ~0ull), 1800 + 15);
 }

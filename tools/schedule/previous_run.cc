@@ -39,14 +39,19 @@ bool is_that_run(const run_record &record) {
 void previous_run_end(const char *path, long grace, bool *stop) {
   run_record record;
   if (run_record_read(path, &record) == 0) {
+    bool left_alone = false;
     if (is_that_run(record)) {
       syslog(LOG_NOTICE, "ending what the previous schedule's run of pid %d left behind",
              record.leader);
-      group_end(record.leader, grace, stop);
-    } else if (group_count(record.leader, nullptr).live > 0) {
+      // Every process of the run carries the marker; one that does not
+      // took the group's id after the run had ended.
+      left_alone = !group_end(record.leader, record.marker, grace, stop);
+    } else {
+      left_alone = group_count(record.leader, nullptr).live > 0;
+    }
+    if (left_alone)
       syslog(LOG_NOTICE, "process group %d is not the previous schedule's run: left alone",
              record.leader);
-    }
   }
   unlink(path);
 }

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,9 +17,14 @@
 namespace {
 
 constexpr size_t STAT_TEXT_MAX = 1024;
-// A process's environment is read up to this size; the schedule puts its
-// entry first and the shells and programs of a run keep environments small.
-constexpr size_t ENVIRON_MAX = 32768;
+// A process's environment is read whole, a piece at a time: the daemon
+// gets the schedule's entry first, in its first piece, while the shells and
+// programs that it starts pass the entry on wherever they place it (a shell
+// in the order of its own variable table).
+constexpr size_t ENVIRON_PIECE = 4096;
+// Linux gives arguments and environment together at most a quarter of the
+// stack limit; a larger environment is read this far only.
+constexpr size_t ENVIRON_MAX = 8u << 20;
 // Field 22 of /proc/PID/stat; field 3 is the state, the first after ')'.
 constexpr int START_TIME_FIELD = 22;
 
@@ -87,18 +93,38 @@ bool proc_environ_has(pid_t pid, const char *entry) {
   if (!format_fits(snprintf(path, sizeof path, "/proc/%d/environ", static_cast<int>(pid)),
                    sizeof path))
     return false;
-  heap_ptr<char> text(static_cast<char *>(malloc(ENVIRON_MAX)));
-  if (!text) return false;
-  ssize_t count = file_read(path, text.get(), ENVIRON_MAX);
-  size_t entry_length = strlen(entry);
-  // Entries are NUL-separated; the last one read may be cut short.
-  for (ssize_t at = 0; at < count;) {
-    const char *item = text.get() + at;
-    size_t length = strnlen(item, static_cast<size_t>(count - at));
-    if (length == entry_length && memcmp(item, entry, length) == 0) return true;
-    at += static_cast<ssize_t>(length) + 1;
+  unique_fd fd(open(path, O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return false;
+  const size_t entry_length = strlen(entry);
+  // Entries are NUL-separated and may span pieces: the bytes of the current
+  // entry that matched entry so far, until one differs.
+  size_t matched = 0;
+  bool matching = true;
+  bool whole = false;
+  char piece[ENVIRON_PIECE];
+  for (size_t total = 0; total < ENVIRON_MAX;) {
+    ssize_t count = read(fd.get(), piece, sizeof piece);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) return false;
+    whole = count == 0;
+    if (whole) break;
+    total += static_cast<size_t>(count);
+    for (ssize_t at = 0; at < count; ++at) {
+      char byte = piece[at];
+      if (byte == '\0') {
+        if (matching && matched == entry_length) return true;
+        matched = 0;
+        matching = true;
+      } else if (matching && matched < entry_length && byte == entry[matched]) {
+        ++matched;
+      } else {
+        matching = false;
+      }
+    }
   }
-  return false;
+  // The last entry may lack its NUL (a program that rewrote its
+  // environment's memory), but not one cut at the bound.
+  return whole && matching && matched == entry_length && entry_length > 0;
 }
 
 group_census group_count(pid_t pgrp, const char *marker, pid_t left_out) {

@@ -18,7 +18,8 @@ struct proc_stat {
 // parentheses). 0 on success, -1 otherwise.
 [[nodiscard]] int proc_stat_parse(const char *text, proc_stat *out);
 
-// True when the environment of PID holds the entry NAME=VALUE exactly.
+// True when the environment of PID holds the entry NAME=VALUE exactly,
+// wherever it stands (the first 8 MiB are read).
 [[nodiscard]] bool proc_environ_has(pid_t pid, const char *entry);
 
 // The members of a process group other than the pid left_out: those that

@@ -6,13 +6,17 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "lib/c_guards.h"
 #include "lib/text.h"
 #include "tools/schedule/proc_table.h"
 #include "tools/schedule/signal_wait.h"
+
+extern char **environ;
 
 namespace {
 
@@ -36,9 +40,29 @@ void marker_draw(char *out, size_t size) {
     length += snprintf(out + length, size - static_cast<size_t>(length), "%02x", bytes[i]);
 }
 
-[[noreturn]] void child_exec(const char *daemon, char *marker, const sigset_t &mask) {
+// The run's environment: the marker first, then the schedule's own entries
+// but a marker that it inherited. The array is the caller's to free(); its
+// texts stay the marker's and environ's. Null when there is no memory.
+heap_ptr<char *> run_environment(char *marker) {
+  size_t count = 0;
+  while (environ[count] != nullptr) ++count;
+  if (count > SIZE_MAX / sizeof(char *) - 2) return nullptr;
+  heap_ptr<char *> entries(static_cast<char **>(malloc((count + 2) * sizeof(char *))));
+  if (!entries) return entries;
+  const size_t name_length = strlen(MARKER_NAME);
+  size_t used = 0;
+  entries.get()[used++] = marker;
+  for (size_t i = 0; i < count; ++i) {
+    const char *entry = environ[i];
+    if (strncmp(entry, MARKER_NAME, name_length) != 0 || entry[name_length] != '=')
+      entries.get()[used++] = environ[i];
+  }
+  entries.get()[used] = nullptr;
+  return entries;
+}
+
+[[noreturn]] void child_exec(const char *daemon, char *const *environment, const sigset_t &mask) {
   setpgid(0, 0);
-  putenv(marker);
   int null = open("/dev/null", O_RDWR);
   if (null >= 0) {
     dup2(null, STDIN_FILENO);
@@ -46,7 +70,8 @@ void marker_draw(char *out, size_t size) {
     if (null > STDERR_FILENO) close(null);
   }
   sigprocmask(SIG_SETMASK, &mask, nullptr);
-  execl(daemon, daemon, static_cast<char *>(nullptr));
+  char *const argv[] = {const_cast<char *>(daemon), nullptr};
+  execve(daemon, argv, environment);
   _exit(127);
 }
 
@@ -56,9 +81,14 @@ int run_start(const char *daemon, const sigset_t &child_mask, run_record *record
   marker_draw(record->marker, sizeof record->marker);
   if (boot_id_read(record->boot_id, sizeof record->boot_id) != 0)
     snprintf(record->boot_id, sizeof record->boot_id, "unknown");
+  heap_ptr<char *> environment = run_environment(record->marker);
+  if (!environment) {
+    errno = ENOMEM;
+    return -1;
+  }
   pid_t pid = fork();
   if (pid < 0) return -1;
-  if (pid == 0) child_exec(daemon, record->marker, child_mask);
+  if (pid == 0) child_exec(daemon, environment.get(), child_mask);
   // Made on both sides, so that the group exists whichever runs first.
   setpgid(pid, pid);
   record->leader = pid;
@@ -81,20 +111,22 @@ void run_reap(pid_t leader) {
   }
 }
 
-void group_end(pid_t pgrp, long grace, bool *stop, pid_t left_out) {
-  group_census census = group_count(pgrp, nullptr, left_out);
-  if (census.live > 0) kill(-pgrp, SIGTERM);
+bool group_end(pid_t pgrp, const char *marker, long grace, bool *stop, pid_t left_out) {
+  group_census census = group_count(pgrp, marker, left_out);
   bool killed = false;
   long long give_up = clock_ms() + grace * 1000LL;
-  while (census.live > 0 || census.zombies > 0) {
+  for (bool first = true; census.live > 0 || census.zombies > 0; first = false) {
+    if (marker != nullptr && census.unmarked > 0) return false;
+    if (first && census.live > 0) kill(-pgrp, SIGTERM);
     if (clock_ms() >= give_up) {
-      if (killed || census.live == 0) return;
+      if (killed || census.live == 0) return true;
       kill(-pgrp, SIGKILL);
       killed = true;
       give_up = clock_ms() + grace * 1000LL;
     }
-    int signo = signal_wait(clock_ms() + GROUP_POLL_MS);
+    int signo = signal_wait(clock_ms() + GROUP_POLL_MS, wait_for::ALL_BUT_REQUESTS);
     if (signal_stops(signo)) *stop = true;
-    census = group_count(pgrp, nullptr, left_out);
+    census = group_count(pgrp, marker, left_out);
   }
+  return true;
 }

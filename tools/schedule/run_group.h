@@ -6,7 +6,7 @@
 // setsid() then fails, as the leader of a group may not open a session, so
 // the daemon and all it starts (the shell, the agent, ipset) stay in that
 // group. Every process of the run also inherits an environment entry that
-// names the run (run_record.marker).
+// names the run (run_record.marker), the first of the daemon's.
 #pragma once
 
 #include <signal.h>
@@ -14,8 +14,10 @@
 
 #include "tools/schedule/run_record.h"
 
-// Starts daemon with the signal mask child_mask; fills record (leader,
-// start time, marker, boot id). 0 on success, -1 when fork fails.
+// Starts daemon with the signal mask child_mask and the schedule's own
+// environment behind the run's marker; fills record (leader, start time,
+// marker, boot id). 0 on success, -1 (errno set) when the environment
+// cannot be built or fork fails.
 [[nodiscard]] int run_start(const char *daemon, const sigset_t &child_mask, run_record *record);
 
 // True once the leader has ended; its status (as a shell gives it: the exit
@@ -31,5 +33,13 @@ void run_reap(pid_t leader);
 // left, not even a zombie that its parent (init, once orphaned) has yet to
 // reap: a daemon's pid that a zombie still holds would refuse the next
 // start. Waits at most grace seconds for the zombies. A signal that stops
-// the schedule arriving meanwhile sets *stop.
-void group_end(pid_t pgrp, long grace, bool *stop, pid_t left_out = 0);
+// the schedule arriving meanwhile sets *stop; requests for a cycle stay
+// pending.
+//
+// marker: null when the caller holds the group's id (its leader is a child
+// not yet reaped), so every member is the run's. Otherwise the run's
+// environment entry: the group is signalled only while every live member
+// carries it, since once the run's last process has ended its id may name
+// another group. Returns false, leaving the group alone from then on, when
+// a live member without it was seen; true otherwise.
+bool group_end(pid_t pgrp, const char *marker, long grace, bool *stop, pid_t left_out = 0);

@@ -11,9 +11,11 @@
 // file.
 //
 // SIGTERM, SIGINT and SIGHUP end the schedule at once, together with a run
-// in progress. SIGUSR1 asks for a cycle now: it runs at once unless a run
-// is going or one ended less than REQUEST_QUIET_MS ago; then the delays go
-// on, drawn afresh.
+// in progress. SIGUSR1 asks for a cycle now: it runs at once, unless a run
+// is going or one ended less than REQUEST_QUIET_MS ago; then the request is
+// kept, and one cycle runs as soon as the run has ended and that quiet
+// window has passed, however many requests came meanwhile. After it the
+// delays go on, drawn afresh.
 
 #include <sys/stat.h>
 #include <syslog.h>
@@ -34,8 +36,9 @@
 namespace {
 
 constexpr char IDENT[] = "quorvel-schedule";
-// Requests for a cycle this soon after a run (the firewall's include and
-// the interface hook firing together at boot, say) add no run.
+// Requests for a cycle during a run or this soon after one (the firewall's
+// include and the interface hook firing together at boot, say) wait for
+// the window to pass, and add one run between them.
 constexpr long long REQUEST_QUIET_MS = 5000;
 
 enum class run_outcome { DONE, STOPPED };
@@ -45,8 +48,13 @@ bool executable_file(const char *path) {
   return stat(path, &info) == 0 && S_ISREG(info.st_mode) && access(path, X_OK) == 0;
 }
 
-// One bounded run of the daemon, from start to the end of its leftovers.
-run_outcome run_once(const schedule_options &options, const sigset_t &child_mask) {
+// One bounded run of the daemon, from start to the end of its leftovers. A
+// request for a cycle that came while the daemon ran sets *requested;
+// those that come while its leftovers are ended stay pending.
+run_outcome run_once(const schedule_options &options, const sigset_t &child_mask,
+                     bool *requested) {
+  // A request that came before the run starts is served by it.
+  request_take();
   run_record record;
   if (run_start(options.daemon, child_mask, &record) != 0) {
     syslog(LOG_NOTICE, "run not started: %s", strerror(errno));
@@ -63,7 +71,8 @@ run_outcome run_once(const schedule_options &options, const sigset_t &child_mask
   while (!run_leader_ended(group, &status)) {
     int signo = signal_wait(deadline);
     if (signo == SIGUSR1) {
-      syslog(LOG_INFO, "cycle request ignored: a run is going");
+      if (!*requested) syslog(LOG_INFO, "cycle request deferred: a run is going");
+      *requested = true;
     } else if (signal_stops(signo) && !term_sent) {
       stop = true;
       kill(-group, SIGTERM);
@@ -85,26 +94,31 @@ run_outcome run_once(const schedule_options &options, const sigset_t &child_mask
   // The leader is not reaped yet: the group's id is still its own.
   if (group_count(group, nullptr, group).live > 0 && !stop)
     syslog(LOG_NOTICE, "ending what the run of pid %d left behind", group);
-  group_end(group, options.grace, &stop, group);
+  (void)group_end(group, nullptr, options.grace, &stop, group);
   run_reap(group);
   unlink(options.record);
   return stop ? run_outcome::STOPPED : run_outcome::DONE;
 }
 
-// Waits for the delay to pass or for a request. False when a signal
-// stopped the schedule.
-bool delay_wait(long delay, long long last_end) {
-  long long deadline = clock_ms() + delay * 1000LL;
+// Waits until deadline (clock_ms() time) for the next run, or for a
+// request (requested: one is kept already). A request runs a cycle at
+// once, or at window_end when it comes before. False when a signal stopped
+// the schedule.
+bool next_run_wait(long long deadline, long long window_end, bool requested) {
   for (;;) {
-    int signo = signal_wait(deadline);
-    if (signo == 0) return true;
+    int signo = signal_wait(requested && window_end < deadline ? window_end : deadline);
     if (signal_stops(signo)) return false;
-    if (signo != SIGUSR1) continue;
-    if (clock_ms() - last_end >= REQUEST_QUIET_MS) {
+    if (signo == 0) {
+      if (requested) syslog(LOG_NOTICE, "cycle requested");
+      return true;
+    }
+    if (signo != SIGUSR1 || requested) continue;
+    if (clock_ms() >= window_end) {
       syslog(LOG_NOTICE, "cycle requested");
       return true;
     }
-    syslog(LOG_INFO, "cycle request ignored: the last run ended moments ago");
+    syslog(LOG_INFO, "cycle request deferred: the last run ended moments ago");
+    requested = true;
   }
 }
 
@@ -125,13 +139,19 @@ int main(int argc, char **argv) {
 
   bool stop = false;
   previous_run_end(options.record, options.grace, &stop);
+  bool requested = false;
   for (long runs = 1; !stop; ++runs) {
-    if (run_once(options, child_mask) == run_outcome::STOPPED) break;
-    long long last_end = clock_ms();
+    if (run_once(options, child_mask, &requested) == run_outcome::STOPPED) break;
+    long long window_end = clock_ms() + REQUEST_QUIET_MS;
     if (options.runs != 0 && runs >= options.runs) break;
-    long delay = delay_draw(options.min_delay, options.delay_range);
-    syslog(LOG_NOTICE, "next run in %ld seconds", delay);
-    stop = !delay_wait(delay, last_end);
+    long long deadline = window_end;
+    if (!requested) {
+      long delay = delay_draw(options.min_delay, options.delay_range);
+      syslog(LOG_NOTICE, "next run in %ld seconds", delay);
+      deadline = clock_ms() + delay * 1000LL;
+    }
+    stop = !next_run_wait(deadline, window_end, requested);
+    requested = false;
   }
   return 0;
 }

@@ -9,8 +9,8 @@
 namespace {
 
 constexpr char USAGE[] =
-    "usage: quorvel-schedule [-n RUNS] [-m MIN] [-r RANGE] [-t LIMIT] [-k GRACE] [-p PIDFILE] "
-    "[-d DAEMON] [-s RECORD]\n";
+    "usage: quorvel-schedule [-n RUNS] [-m MIN] [-r RANGE] [-t LIMIT] [-k GRACE] [-d DAEMON] "
+    "[-s RECORD]\n";
 constexpr size_t NUMBER_DIGITS_MAX = 9;
 
 // Reads a whole number of at most nine digits, without leading zeros (which
@@ -38,7 +38,7 @@ int number_read(char option, const char *text, long least, long *out) {
 
 int schedule_options_parse(int argc, char **argv, schedule_options *options) {
   int option = 0;
-  while ((option = getopt(argc, argv, ":n:m:r:t:k:p:d:s:")) != -1) {
+  while ((option = getopt(argc, argv, ":n:m:r:t:k:d:s:")) != -1) {
     int status = 0;
     switch (option) {
       case 'n':
@@ -55,9 +55,6 @@ int schedule_options_parse(int argc, char **argv, schedule_options *options) {
         break;
       case 'k':
         status = number_read('k', optarg, 1, &options->grace);
-        break;
-      case 'p':
-        options->pid_file = optarg;
         break;
       case 'd':
         options->daemon = optarg;

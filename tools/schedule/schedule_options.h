@@ -2,7 +2,7 @@
 // The schedule's command line.
 //
 //   quorvel-schedule [-n RUNS] [-m MIN] [-r RANGE] [-t LIMIT] [-k GRACE]
-//                    [-p PIDFILE] [-d DAEMON] [-s RECORD]
+//                    [-d DAEMON] [-s RECORD]
 #pragma once
 
 struct schedule_options {
@@ -11,7 +11,6 @@ struct schedule_options {
   long delay_range = 1800;  // the delay is min_delay plus a number below this
   long limit = 600;         // a run is sent SIGTERM after this many seconds
   long grace = 10;          // and SIGKILL this many seconds later
-  const char *pid_file = "/tmp/quorvel.pid";
   const char *daemon = "/usr/sbin/quorvel";
   const char *record = "/var/run/quorvel-schedule.run";
 };

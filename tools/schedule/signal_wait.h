@@ -14,9 +14,18 @@ void signals_block(sigset_t *old);
 // Milliseconds of CLOCK_MONOTONIC.
 [[nodiscard]] long long clock_ms();
 
-// Waits until one of the blocked signals is pending, or until deadline
-// (clock_ms() time). Returns the signal taken, or 0 at the deadline.
-[[nodiscard]] int signal_wait(long long deadline);
+// Which of the blocked signals a wait takes. Requests for a cycle
+// (SIGUSR1) that a wait leaves stay pending for a later one.
+enum class wait_for { ALL, ALL_BUT_REQUESTS };
+
+// Waits until one of the signals that which names is pending, or until
+// deadline (clock_ms() time). Returns the signal taken, or 0 at the
+// deadline.
+[[nodiscard]] int signal_wait(long long deadline, wait_for which = wait_for::ALL);
+
+// Takes a pending request for a cycle without waiting. True when there was
+// one.
+bool request_take();
 
 // True for the signals that end the schedule.
 [[nodiscard]] inline bool signal_stops(int signo) {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "sync/ipset/ipv4_text.h"
+#include "sync/core/ipv4_text.h"
 
 namespace {
 

@@ -203,6 +203,25 @@ TEST_F(IpsetSwap, NamesThatCouldLeaveTheCommandLineAreRefused) {
   EXPECT_EQ(tool.read("calls"), "<missing>");
 }
 
+// The facts ipset tells only in its text, read from its real messages.
+TEST(IpsetMessages, TheLineRefusedAndTheSetMissing) {
+  const struct {
+    const char *message;
+    long line;
+    bool missing;
+  } cases[] = {
+      {"ipset v7.17: Error in line 3: Hash is full, cannot add more elements", 3, false},
+      {"ipset v7.17: Error in line 2: Syntax error: '/3' is invalid as number", 2, false},
+      {"ipset v7.17: The set with the given name does not exist", 0, true},
+      {"ipset v7.17: Error in line x: ", 0, false},
+      {"", 0, false},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(ipset_error_line(c.message), c.line) << c.message;
+    EXPECT_EQ(ipset_says_missing(c.message), c.missing) << c.message;
+  }
+}
+
 std::string texts(const load_list &list) {
   std::string joined;
   size_t at = 0;

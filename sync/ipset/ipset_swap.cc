@@ -65,16 +65,6 @@ void message_read(const char *path, char (&message)[MESSAGE_SIZE]) {
   message[used] = '\0';
 }
 
-// The line of the restore input that ipset names in its message, or 0
-// when it names none (ipset did not run, or failed before any line).
-long error_line(const char *message) {
-  const char *at = strstr(message, "Error in line ");
-  if (at == nullptr) return 0;
-  char *end = nullptr;
-  long line = strtol(at + sizeof "Error in line " - 1, &end, 10);
-  return end != nullptr && *end == ':' ? line : 0;
-}
-
 // A new stream on path, mode 0600, never through a link, with a large
 // buffer (a list of 50,000 addresses is over a megabyte); flags adds
 // O_EXCL or O_TRUNC. Null with errno set.
@@ -311,7 +301,7 @@ int swap_run(const ipset_swap_names &names, json_object *hosts, const load_list 
   for (;; ++drops) {
     if (ipset_step({"restore"}, input, output) == 0) break;
     message_read(output, message);
-    const long line = error_line(message);
+    const long line = ipset_error_line(message);
     const bool add_line = line >= 2 && line <= static_cast<long>(count) + 1;
     if (add_line && drops < IPSET_DROPS_MAX && input_line_drop(input, spare, line) == 0) {
       --count;
@@ -372,4 +362,12 @@ int ipset_swap_load(const ipset_swap_names &names, json_object *hosts, load_list
 
 int ipset_swap_list_load(const ipset_swap_names &names, const load_list &list) {
   return swap_run(names, nullptr, &list, nullptr);
+}
+
+long ipset_error_line(const char *message) {
+  const char *at = message != nullptr ? strstr(message, "Error in line ") : nullptr;
+  if (at == nullptr) return 0;
+  char *end = nullptr;
+  long line = strtol(at + sizeof "Error in line " - 1, &end, 10);
+  return end != nullptr && *end == ':' && line > 0 ? line : 0;
 }

@@ -57,3 +57,8 @@ struct ipset_swap_names {
 
 // The same load of list (no answer read): its elements go in as they are.
 [[nodiscard]] int ipset_swap_list_load(const ipset_swap_names &names, const load_list &list);
+
+// The line of a restore input that ipset's message names ("ipset v7.17:
+// Error in line 3: Hash is full, ..."), or 0 when it names none (ipset did
+// not run, or failed before any line).
+[[nodiscard]] long ipset_error_line(const char *message);

@@ -194,13 +194,40 @@ TEST_F(IpsetSwap, NamesThatCouldLeaveTheCommandLineAreRefused) {
   json_doc hosts(json_tokener_parse("[\"1.2.3.4\"]"));
   const std::string set_dir = work.path();
   for (ipset_swap_names bad : {
-           ipset_swap_names{"cdnwhite", "quorvel_swap", mark.c_str(), "/tmp/a b"},
            ipset_swap_names{"cdnwhite", "quorvel_swap", mark.c_str(), "relative"},
            ipset_swap_names{"cdn;white", "quorvel_swap", mark.c_str(), set_dir.c_str()},
            ipset_swap_names{"cdnwhite", "quorvel_swap", "relative", set_dir.c_str()},
        })
     EXPECT_EQ(ipset_swap_load(bad, hosts.get()), WHITELIST_LOAD_INPUT);
   EXPECT_EQ(tool.read("calls"), "<missing>");
+  // ipset runs without a shell: a folder whose path holds a space is fine.
+  const std::string spaced = work.file("a b");
+  ASSERT_EQ(mkdir(spaced.c_str(), 0700), 0);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(ipset_swap_load({"cdnwhite", "quorvel_swap", mark.c_str(), spaced.c_str()}, hosts.get()),
+            WHITELIST_LOAD_OK);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(tool.read("restored").substr(tool.read("restored").find('\n') + 1),
+            "add quorvel_swap 1.2.3.4 -exist\n");
+}
+
+// The facts ipset tells only in its text, read from its real messages.
+TEST(IpsetMessages, TheLineRefusedAndTheSetMissing) {
+  const struct {
+    const char *message;
+    long line;
+    bool missing;
+  } cases[] = {
+      {"ipset v7.17: Error in line 3: Hash is full, cannot add more elements", 3, false},
+      {"ipset v7.17: Error in line 2: Syntax error: '/3' is invalid as number", 2, false},
+      {"ipset v7.17: The set with the given name does not exist", 0, true},
+      {"ipset v7.17: Error in line x: ", 0, false},
+      {"", 0, false},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(ipset_error_line(c.message), c.line) << c.message;
+    EXPECT_EQ(ipset_says_missing(c.message), c.missing) << c.message;
+  }
 }
 
 std::string texts(const load_list &list) {

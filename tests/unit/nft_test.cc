@@ -15,6 +15,7 @@
 #include "sync/nft/nft_input.h"
 #include "sync/nft/nft_ranges.h"
 #include "sync/nft/nft_set_header.h"
+#include "sync/nft/nft_tool.h"
 #include "tests/support/uci_fixture.h"
 
 namespace {
@@ -150,6 +151,28 @@ TEST(NftInput, EveryElementOnceInBoundedLines) {
   }
   EXPECT_GT(lines, 2u);  // the flush and more than one add line
   EXPECT_EQ(elements, count);
+}
+
+// The facts nft tells only in its text, read from nft 1.0.6's messages.
+TEST(NftMessages, AbsentElementMissingSetAndInterruption) {
+  const struct {
+    const char *message;
+    bool absent, missing, interrupted;
+  } cases[] = {
+      {"/dev/stdin:1:1-35: Error: Could not process rule: No such file or directory", true, false,
+       false},
+      {"/dev/stdin:1:22-24: Error: No such file or directory; did you mean set ‘s’ in "
+       "table inet ‘fw4’?",
+       false, true, false},
+      {"Error: No such file or directory", false, true, false},
+      {"Error: Could not process rule: Interrupted system call", false, false, true},
+      {"Error: syntax error, unexpected newline", false, false, false},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(nft_says_element_absent(c.message), c.absent) << c.message;
+    EXPECT_EQ(nft_says_missing(c.message), c.missing) << c.message;
+    EXPECT_EQ(nft_says_interrupted(c.message), c.interrupted) << c.message;
+  }
 }
 
 class NftConfig : public UciFixture {

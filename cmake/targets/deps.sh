@@ -123,23 +123,20 @@ pc_files_relocate() {
 }
 
 # build_musl TARGET: musl's own build with Debian's C cross compiler for
-# the CPU, out of tree. The static library's objects are built without the
-# compiler's default position independence (libc.so's are built with
-# -fPIC, which comes after): a static program is never relocated, and on
-# MIPS position-independent code is larger. Programs linked against it name the loader where a
+# the CPU, out of tree. Programs linked against it name the loader where a
 # router has it (/lib/ld-musl-ARCH.so.1); PREFIX/lib holds it besides, as
 # a link to libc.so, for a sandbox that lays PREFIX out as a router's /lib.
 build_musl() {
   local target=$1 version
   version=$(source_version musl)
-  local stamp="$prefix/.built-musl-$target-$version-nopie"
+  local stamp="$prefix/.built-musl-$target-$version"
   [ -f "$stamp" ] && { echo "deps: musl $version is built"; return 0; }
   echo "deps: building musl $version for $target"
   local build_dir="$prefix.build/musl" stage="$prefix.build/musl-stage"
   rm -rf "$build_dir" "$stage"
   mkdir -p "$build_dir"
   (cd "$build_dir" && "$cache/musl/configure" --target="$target" \
-      CROSS_COMPILE="${target%-musl}-gnu-" CFLAGS="-Os -fno-pie" \
+      CROSS_COMPILE="${target%-musl}-gnu-" CFLAGS=-Os \
       --prefix="$prefix" --syslibdir=/lib --disable-gcc-wrapper) \
     > "$build_dir.log" 2>&1 || { cat "$build_dir.log" >&2; return 1; }
   make -C "$build_dir" -j "$jobs" >> "$build_dir.log" 2>&1 || { tail -n 40 "$build_dir.log" >&2; return 1; }

@@ -50,8 +50,7 @@ if(QUORVEL_STATIC)
   set(CMAKE_PROJECT_INCLUDE ${CMAKE_CURRENT_LIST_DIR}/static_libraries.cmake)
   set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
   # A static program is never relocated: code that is not position
-  # independent is smaller on MIPS (3 % of the daemon), as is musl's
-  # libc.a (cmake/targets/deps.sh).
+  # independent is smaller on MIPS (3 % of the daemon).
   string(APPEND CMAKE_C_FLAGS_INIT " -fno-pie")
   string(APPEND CMAKE_CXX_FLAGS_INIT " -fno-pic")
 endif()

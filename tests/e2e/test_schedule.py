@@ -113,10 +113,10 @@ config include 'user'
 	option fw4_compatible	1
 """
 DAEMON_PATH = os.path.abspath(DAEMON) if os.sep in DAEMON else shutil.which(DAEMON)
-# Beside the daemon when installed, in tools/schedule/ of a build tree.
+# Beside the daemon when installed, in schedule/ of a build tree.
 SCHEDULE = os.environ.get("QUORVEL_SCHEDULE") or next(
     (p for p in (os.path.join(os.path.dirname(DAEMON_PATH), "quorvel-schedule"),
-                 os.path.join(os.path.dirname(DAEMON_PATH), "..", "tools", "schedule",
+                 os.path.join(os.path.dirname(DAEMON_PATH), "..", "schedule",
                               "quorvel-schedule")) if os.path.exists(p)), "quorvel-schedule")
 RECORD = "/tmp/quorvel-schedule.run"
 # Bounds for events that come at once on an idle machine: generous, so that

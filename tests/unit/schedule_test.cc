@@ -6,10 +6,10 @@
 
 #include <set>
 
-#include "tools/schedule/delay_draw.h"
-#include "tools/schedule/proc_table.h"
-#include "tools/schedule/run_record.h"
-#include "tools/schedule/schedule_options.h"
+#include "schedule/delay_draw.h"
+#include "schedule/proc_table.h"
+#include "schedule/run_record.h"
+#include "schedule/schedule_options.h"
 
 TEST(ProcStat, FieldsAfterTheLastParenthesisOfTheName) {
   proc_stat stat;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "tools/schedule/proc_table.h"
+#include "schedule/proc_table.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -25,13 +25,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/schedule/delay_draw.h"
-#include "tools/schedule/previous_run.h"
-#include "tools/schedule/proc_table.h"
-#include "tools/schedule/run_group.h"
-#include "tools/schedule/run_record.h"
-#include "tools/schedule/schedule_options.h"
-#include "tools/schedule/signal_wait.h"
+#include "schedule/delay_draw.h"
+#include "schedule/previous_run.h"
+#include "schedule/proc_table.h"
+#include "schedule/run_group.h"
+#include "schedule/run_record.h"
+#include "schedule/schedule_options.h"
+#include "schedule/signal_wait.h"
 
 namespace {
 
@@ -51,8 +51,7 @@ bool executable_file(const char *path) {
 // One bounded run of the daemon, from start to the end of its leftovers. A
 // request for a cycle that came while the daemon ran sets *requested;
 // those that come while its leftovers are ended stay pending.
-run_outcome run_once(const schedule_options &options, const sigset_t &child_mask,
-                     bool *requested) {
+run_outcome run_once(const schedule_options &options, const sigset_t &child_mask, bool *requested) {
   // A request that came before the run starts is served by it.
   request_take();
   run_record record;

@@ -12,7 +12,7 @@
 #include <signal.h>
 #include <sys/types.h>
 
-#include "tools/schedule/run_record.h"
+#include "schedule/run_record.h"
 
 // Starts daemon with the signal mask child_mask and the schedule's own
 // environment behind the run's marker; fills record (leader, start time,

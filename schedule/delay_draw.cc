@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "tools/schedule/delay_draw.h"
+#include "schedule/delay_draw.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: MIT
-#include "tools/schedule/previous_run.h"
+#include "schedule/previous_run.h"
 
 #include <syslog.h>
 #include <unistd.h>
 
 #include <cstring>
 
-#include "tools/schedule/proc_table.h"
-#include "tools/schedule/run_group.h"
-#include "tools/schedule/run_record.h"
+#include "schedule/proc_table.h"
+#include "schedule/run_group.h"
+#include "schedule/run_record.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "tools/schedule/schedule_options.h"
+#include "schedule/schedule_options.h"
 
 #include <unistd.h>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "tools/schedule/signal_wait.h"
+#include "schedule/signal_wait.h"
 
 #include <cerrno>
 #include <ctime>

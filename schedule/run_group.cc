@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "tools/schedule/run_group.h"
+#include "schedule/run_group.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -13,8 +13,8 @@
 
 #include "lib/c_guards.h"
 #include "lib/text.h"
-#include "tools/schedule/proc_table.h"
-#include "tools/schedule/signal_wait.h"
+#include "schedule/proc_table.h"
+#include "schedule/signal_wait.h"
 
 extern char **environ;
 

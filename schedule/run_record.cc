@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "tools/schedule/run_record.h"
+#include "schedule/run_record.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

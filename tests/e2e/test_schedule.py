@@ -361,7 +361,6 @@ class PackageHooks(unittest.TestCase):
             with self.subTest(variant=variant), Sandbox() as sb:
                 shutil.copy(standin, os.path.join(sb.bin, "uci"))
                 os.chmod(os.path.join(sb.bin, "uci"), 0o755)
-                os.chmod(os.path.join(sb.bin, "uci"), 0o755)
                 sb.write("/etc/config/firewall", OPENWRT_23_05_FIREWALL)
                 for _ in range(2):
                     for script in scripts:

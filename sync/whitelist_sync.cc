@@ -67,6 +67,8 @@ int random_below(int bound) {
   return rand() % bound;
 }
 
+int next_delay_draw() { return random_below(NEXT_DELAY_RANGE) + NEXT_DELAY_MIN; }
+
 int whitelist_fetch(cdn_state *state) {
   if (state == nullptr) return -1;
   char command[COMMAND_SIZE] = {};
@@ -163,7 +165,7 @@ int whitelist_sync(cdn_state *state) {
   int result = whitelist_fetch(state);
   if (result != 0) syslog(LOG_WARNING, "config init remote error, exit.\n");
   (void)path_clear(WHITELIST_FILE);
-  state->next_delay = random_below(1800) + 1800;
+  state->next_delay = next_delay_draw();
   if (log_verbose) syslog(LOG_INFO, "NEXT CONFIG GET AFTER %d seconds \n", state->next_delay);
   state->last_fetch = static_cast<int32_t>(time(nullptr));
   return result;

@@ -21,3 +21,9 @@ int whitelist_sync(cdn_state *state);
 // Seeds rand() with the current time and returns the next value modulo
 // bound (which must be positive).
 [[nodiscard]] int random_below(int bound);
+
+// The delay before the next fetch: at least NEXT_DELAY_MIN seconds and
+// below twice that, drawn with random_below.
+constexpr int NEXT_DELAY_MIN = 1800;
+constexpr int NEXT_DELAY_RANGE = 1800;
+[[nodiscard]] int next_delay_draw();

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
+#include <climits>
+#include <cstdlib>
 #include <ctime>
 #include <set>
 
@@ -13,7 +17,18 @@ namespace {
 // seed of its own; otherwise time() reads the real clock.
 bool seconds_step = false;
 time_t seconds_ahead = 0;
+// While rand_fixed is set, rand() in this test program returns rand_value
+// instead of the C library's next draw, so a test can pick the draw.
+bool rand_fixed = false;
+int rand_value = 0;
 }  // namespace
+
+extern "C" int rand() noexcept {
+  if (rand_fixed) return rand_value;
+  using rand_function = int (*)();
+  static const auto next = reinterpret_cast<rand_function>(dlsym(RTLD_NEXT, "rand"));
+  return next();
+}
 
 extern "C" time_t time(time_t *out) noexcept {
   timespec now{};
@@ -38,6 +53,20 @@ TEST(RandomBelow, StaysBelowTheBound) {
   seconds_step = false;
   // 1000 seeds over 1800 values: a few collide, most do not.
   EXPECT_GT(seen.size(), 500u);
+}
+
+TEST(NextDelay, BothBoundsWithTheDrawPicked) {
+  const struct {
+    int draw;
+    int delay;
+  } CASES[] = {{0, 1800}, {1799, 3599}, {1800, 1800}, {RAND_MAX, RAND_MAX % 1800 + 1800}};
+  for (const auto &c : CASES) {
+    rand_fixed = true;
+    rand_value = c.draw;
+    int delay = next_delay_draw();
+    rand_fixed = false;
+    EXPECT_EQ(delay, c.delay) << "draw " << c.draw;
+  }
 }
 
 TEST(CdnState, DisableAndNullStates) {

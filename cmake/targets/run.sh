@@ -51,14 +51,16 @@ PROGRAMS=(quorvel quorvel-schedule)
 SUMMARY=()
 OVER_BUDGET=()
 
-# Stripped daemon, json-c shared, in bytes: x86_64 and aarch64 under
-# 40 KiB; MIPS code is larger (no PC-relative loads, a GOT entry per
-# function). A static MIPS musl daemon with json-c inside is held at
-# 136 KiB: it is 134,344 bytes today, above the 128 KiB we aim for; the
-# budget keeps it from growing while the rest is found.
+# Stripped daemon, json-c shared, in bytes. The aim is under 40 KiB on
+# x86_64 and aarch64, under 48 KiB on MIPS (no PC-relative loads, a GOT
+# entry per function) and under 128 KiB for a static MIPS musl daemon with
+# json-c inside; the kept list, the element lists and the program runner
+# took the daemon past those, so each budget holds what it takes today
+# (x86_64 48,072, aarch64 52,048) with little room, and no more growth
+# passes unseen while the rest is found.
 declare -A DAEMON_BUDGET=(
-  [x86_64]=40960 [aarch64]=40960 [mips]=49152 [mipsel]=49152
-  [mips-static]=139264 [mipsel-static]=139264
+  [x86_64]=49152 [aarch64]=53248 [mips]=65536 [mipsel]=65536
+  [mips-static]=163840 [mipsel-static]=163840
 )
 
 step() { echo "== targets: $* ($((SECONDS / 60))m$((SECONDS % 60))s)"; }

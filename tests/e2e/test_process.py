@@ -199,8 +199,11 @@ class SimultaneousStarts(DaemonTestCase):
         ("a hard link", f"echo 1 > /tmp/other; ln /tmp/other {PID_FILE}"),
     ]
     # Every kind plain, then with each start paused 20 ms after each
-    # file call, as if pre-empted at every step of the guard.
-    ROUNDS = [(kind, 0) for kind in PLANTED] + [(kind, 20000) for kind in PLANTED]
+    # file call, as if pre-empted at every step of the guard. The pause is
+    # a preload library built for the build machine: a daemon of another
+    # CPU (under qemu-user) runs the plain rounds only.
+    ROUNDS = [(kind, 0) for kind in PLANTED] + (
+        [(kind, 20000) for kind in PLANTED] if os.environ.get("QUORVEL_PAUSE_SHIM") else [])
 
     def start_at_gate(self, pause=0):
         """Starts the instances, each held at a FIFO until release_gate."""

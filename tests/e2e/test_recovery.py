@@ -7,6 +7,7 @@ import unittest
 
 import stat
 
+from sandbox import delivered
 from daemon_case import (DaemonTestCase, INFO, PID_FILE, TIMESTAMP_FILE, WARNING, WHITELIST_FILE,
                          Sandbox, request_line, store_line, whitelist)
 
@@ -174,7 +175,7 @@ class KeptList(DaemonTestCase):
         warnings = first.texts(WARNING)
         self.assertIn(self.restored_line("2"), warnings)
         self.assertLess(warnings.index(self.restored_line("2")),
-                        warnings.index(f"get config by zentix fail: {self.UNREACHABLE}"))
+                        warnings.index(delivered(f"get config by zentix fail: {self.UNREACHABLE}")))
         self.assertEqual(self.members_now(), self.AFTER)
         self.assertEqual(self.sb.read(TIMESTAMP_FILE), b'{"updateTime":"2"}\n')
         self.assertEqual(len(self.sb.agent_calls()), 2)

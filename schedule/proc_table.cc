@@ -27,6 +27,11 @@ constexpr size_t ENVIRON_PIECE = 4096;
 constexpr size_t ENVIRON_MAX = 8u << 20;
 // Field 22 of /proc/PID/stat; field 3 is the state, the first after ')'.
 constexpr int START_TIME_FIELD = 22;
+// A member that seems to lack the marker is looked at again this often,
+// this many microseconds apart, before it counts as a stranger: an exec or
+// an exit takes that long only on a machine that is busy.
+constexpr int MEMBER_LOOKS = 50;
+constexpr useconds_t MEMBER_LOOK_US = 2000;
 
 struct dir_closer {
   void operator()(DIR *dir) const noexcept { closedir(dir); }
@@ -51,6 +56,26 @@ ssize_t file_read(const char *path, char *out, size_t size) {
 pid_t entry_pid(const char *name) {
   if (name[0] < '1' || name[0] > '9' || strspn(name, "0123456789") != strlen(name)) return 0;
   return static_cast<pid_t>(strtol(name, nullptr, 10));
+}
+
+enum class member { MARKED, STRANGER, ENDED, GONE };
+
+// Whether the live member pid (stat as first read) carries marker. One
+// that seems to lack it is looked at again until it shows the marker,
+// ends or is gone: an ending process reads empty once it has given up its
+// memory, and one in the middle of an exec reads empty or only in part.
+// One that lacks the marker all that time is a stranger.
+member member_look(pid_t pid, const proc_stat &first, const char *marker) {
+  for (int look = 0;; ++look) {
+    if (proc_environ_has(pid, marker)) return member::MARKED;
+    proc_stat now;
+    if (proc_stat_read(pid, &now) != 0 || now.start_time != first.start_time ||
+        now.pgrp != first.pgrp)
+      return member::GONE;
+    if (now.state == 'Z' || now.state == 'X') return member::ENDED;
+    if (look == MEMBER_LOOKS) return member::STRANGER;
+    usleep(MEMBER_LOOK_US);
+  }
 }
 
 }  // namespace
@@ -140,8 +165,20 @@ group_census group_count(pid_t pgrp, const char *marker, pid_t left_out) {
       ++census.zombies;
       continue;
     }
-    ++census.live;
-    if (marker == nullptr || !proc_environ_has(pid, marker)) ++census.unmarked;
+    if (marker == nullptr) {
+      ++census.live;
+      ++census.unmarked;
+      continue;
+    }
+    switch (member_look(pid, stat, marker)) {
+      case member::MARKED: ++census.live; break;
+      case member::STRANGER:
+        ++census.live;
+        ++census.unmarked;
+        break;
+      case member::ENDED: ++census.zombies; break;
+      case member::GONE: break;
+    }
   }
   return census;
 }

@@ -25,7 +25,8 @@ struct proc_stat {
 // The members of a process group other than the pid left_out: those that
 // still run, how many of those do not carry the environment entry marker
 // (every one when marker is null), and the zombies that their parents
-// have not reaped yet.
+// have not reaped yet. A member that ends while it is looked at counts
+// as a zombie, or not at all once gone.
 struct group_census {
   int live = 0;
   int unmarked = 0;

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <set>
 
 #include "schedule/delay_draw.h"
@@ -61,4 +65,46 @@ TEST(DelayDraw, DefaultBoundsAre1800To3599) {
   EXPECT_EQ(delay_pick(defaults.min_delay, defaults.delay_range, 1799), 3599);
   EXPECT_EQ(delay_pick(defaults.min_delay, defaults.delay_range, 1800), 1800);
   EXPECT_EQ(delay_pick(defaults.min_delay, defaults.delay_range, ~0ull), 1800 + 15);
+}
+
+// A group whose members come and go all the time (a shell that polls with
+// short sleeps, as the agent does while it waits) is counted as the run's
+// at every look: a member that ends while it is being looked at is not
+// taken for a stranger. A member that lacks the marker is.
+TEST(GroupCount, MembersEndingMidLookAreNotStrangers) {
+  char marker[] = "QUORVEL_SCHEDULE_RUN=00112233445566778899aabbccddeeff";
+  auto group_start = [](char *const *environment) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      setpgid(0, 0);
+      char *const argv[] = {const_cast<char *>("/bin/sh"), const_cast<char *>("-c"),
+                            const_cast<char *>("while :; do /bin/true; done"), nullptr};
+      execve("/bin/sh", argv, environment);
+      _exit(127);
+    }
+    setpgid(pid, pid);
+    return pid;
+  };
+  char *marked[] = {marker, nullptr};
+  pid_t group = group_start(marked);
+  ASSERT_GT(group, 0);
+  int strangers = 0;
+  int looks = 0;
+  for (; looks < 1000; ++looks) {
+    group_census census = group_count(group, marker);
+    if (census.unmarked > 0) ++strangers;
+  }
+  kill(-group, SIGKILL);
+  waitpid(group, nullptr, 0);
+  EXPECT_EQ(strangers, 0) << "of " << looks << " looks";
+
+  char plain[] = "PATH=/bin";
+  char *unmarked[] = {plain, nullptr};
+  pid_t stranger = group_start(unmarked);
+  ASSERT_GT(stranger, 0);
+  int seen = 0;
+  for (int i = 0; i < 5; ++i) seen += group_count(stranger, marker).unmarked > 0;
+  kill(-stranger, SIGKILL);
+  waitpid(stranger, nullptr, 0);
+  EXPECT_EQ(seen, 5);
 }

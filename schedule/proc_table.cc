@@ -171,13 +171,18 @@ group_census group_count(pid_t pgrp, const char *marker, pid_t left_out) {
       continue;
     }
     switch (member_look(pid, stat, marker)) {
-      case member::MARKED: ++census.live; break;
+      case member::MARKED:
+        ++census.live;
+        break;
       case member::STRANGER:
         ++census.live;
         ++census.unmarked;
         break;
-      case member::ENDED: ++census.zombies; break;
-      case member::GONE: break;
+      case member::ENDED:
+        ++census.zombies;
+        break;
+      case member::GONE:
+        break;
     }
   }
   return census;

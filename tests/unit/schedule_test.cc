@@ -3,7 +3,6 @@
 // lines) and its delays; its processes and signals are tested end to end.
 
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>

@@ -42,8 +42,8 @@ int stream_action(posix_spawn_file_actions_t *actions, int fd, spawn_stream stre
     case spawn_stream::INHERIT:
       return 0;
     case spawn_stream::NUL:
-      return posix_spawn_file_actions_addopen(actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY,
-                                              0);
+      return posix_spawn_file_actions_addopen(actions, fd, "/dev/null",
+                                              fd == 0 ? O_RDONLY : O_WRONLY, 0);
     case spawn_stream::PATH:
       if (path == nullptr) return EINVAL;
       return posix_spawn_file_actions_addopen(actions, fd, path,
@@ -121,34 +121,18 @@ void pipes_serve(const spawn_request &request, unique_fd *to_child, unique_fd *f
   if (request.output != nullptr && request.output_size > 0) request.output[result->captured] = '\0';
 }
 
-}  // namespace
-
-int spawn_run(const spawn_request &request, spawn_result *result) {
-  if (result == nullptr) return -1;
-  *result = spawn_result{spawn_end::NOT_STARTED, EINVAL, 0, false};
-  if (request.argv == nullptr || request.argv[0] == nullptr || request.err == spawn_stream::PIPE ||
-      (request.out == spawn_stream::PIPE &&
-       (request.output == nullptr || request.output_size == 0)) ||
-      (request.in == spawn_stream::PIPE && request.input == nullptr && request.input_size != 0))
-    return -1;
-  if (request.output != nullptr && request.output_size > 0) request.output[0] = '\0';
-
-  unique_fd in_read, in_write, out_read, out_write;
-  int error = 0;
-  if (request.in == spawn_stream::PIPE) error = input_channel_make(&in_read, &in_write);
-  if (error == 0 && request.out == spawn_stream::PIPE) error = pipe_make(&out_read, &out_write);
-
+// Starts the child with its streams from the pipe ends given (-1 where
+// the stream is no pipe): 0 with its pid, or an errno.
+int child_start(const spawn_request &request, int in_read, int out_write, pid_t *pid) {
   spawn_setup setup;
-  if (error == 0) error = posix_spawn_file_actions_init(&setup.actions);
+  int error = posix_spawn_file_actions_init(&setup.actions);
   setup.actions_made = error == 0;
   if (error == 0) error = posix_spawnattr_init(&setup.attributes);
   setup.attributes_made = error == 0;
+  if (error == 0) error = stream_action(&setup.actions, 0, request.in, request.in_path, in_read);
   if (error == 0)
-    error = stream_action(&setup.actions, 0, request.in, request.in_path, in_read.get());
-  if (error == 0)
-    error = stream_action(&setup.actions, 1, request.out, request.out_path, out_write.get());
-  if (error == 0)
-    error = stream_action(&setup.actions, 2, request.err, request.err_path, -1);
+    error = stream_action(&setup.actions, 1, request.out, request.out_path, out_write);
+  if (error == 0) error = stream_action(&setup.actions, 2, request.err, request.err_path, -1);
 
   // No signal blocked and every catchable one at its default in the child.
   sigset_t none;
@@ -163,12 +147,49 @@ int spawn_run(const spawn_request &request, spawn_result *result) {
   if (error == 0) error = posix_spawnattr_setsigdefault(&setup.attributes, &every);
   if (error == 0 && request.new_group) error = posix_spawnattr_setpgroup(&setup.attributes, 0);
   if (error == 0) error = posix_spawnattr_setflags(&setup.attributes, flags);
+  if (error != 0) return error;
 
-  pid_t pid = -1;
+  char *const *argv = const_cast<char *const *>(request.argv);
   char *const *envp = const_cast<char *const *>(request.envp != nullptr ? request.envp : environ);
-  if (error == 0)
-    error = posix_spawnp(&pid, request.argv[0], &setup.actions, &setup.attributes,
-                         const_cast<char *const *>(request.argv), envp);
+  return request.program != nullptr
+             ? posix_spawn(pid, request.program, &setup.actions, &setup.attributes, argv, envp)
+             : posix_spawnp(pid, request.argv[0], &setup.actions, &setup.attributes, argv, envp);
+}
+
+bool request_valid(const spawn_request &request) {
+  return request.argv != nullptr && request.argv[0] != nullptr &&
+         request.err != spawn_stream::PIPE &&
+         (request.out != spawn_stream::PIPE ||
+          (request.output != nullptr && request.output_size != 0)) &&
+         (request.in != spawn_stream::PIPE || request.input != nullptr || request.input_size == 0);
+}
+
+}  // namespace
+
+int spawn_start(const spawn_request &request, pid_t *pid) {
+  if (pid == nullptr || !request_valid(request) || request.in == spawn_stream::PIPE ||
+      request.out == spawn_stream::PIPE)
+    return EINVAL;
+  int error = child_start(request, -1, -1, pid);
+  // Where the C library's child runs on after the call returned (qemu-user
+  // turns a vfork into a fork), the group is made on this side too, so that
+  // it exists before the caller signals it.
+  if (error == 0 && request.new_group) (void)setpgid(*pid, *pid);
+  return error;
+}
+
+int spawn_run(const spawn_request &request, spawn_result *result) {
+  if (result == nullptr) return -1;
+  *result = spawn_result{spawn_end::NOT_STARTED, EINVAL, 0, false};
+  if (!request_valid(request)) return -1;
+  if (request.output != nullptr && request.output_size > 0) request.output[0] = '\0';
+
+  unique_fd in_read, in_write, out_read, out_write;
+  int error = 0;
+  if (request.in == spawn_stream::PIPE) error = input_channel_make(&in_read, &in_write);
+  if (error == 0 && request.out == spawn_stream::PIPE) error = pipe_make(&out_read, &out_write);
+  pid_t pid = -1;
+  if (error == 0) error = child_start(request, in_read.get(), out_write.get(), &pid);
   if (error != 0) {
     result->value = error;
     return -1;

@@ -7,19 +7,23 @@
 // stated bound; the rest is read and dropped, and the cut is reported.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 
 // Where one standard stream of the child comes from or goes to.
 enum class spawn_stream {
   INHERIT,  // the caller's own
   NUL,      // /dev/null
-  PATH,     // a file at a path: read (stdin), or created or truncated, mode 0600 (output); never a link
+  PATH,     // a file at a path: read (stdin), or created or truncated, mode 0600 (output); never a
+            // link
   PIPE,     // stdin: the request's input bytes; stdout: captured into the request's buffer
   STDOUT,   // stderr only: wherever stdout goes ("2>&1")
 };
 
 struct spawn_request {
-  const char *const *argv;  // argv[0] is looked up on PATH as execvp does; null-terminated
+  const char *const *argv;        // argv[0] is looked up on PATH as execvp does; null-terminated
+  const char *program = nullptr;  // else: the file run, as named (no PATH lookup)
   const char *const *envp = nullptr;  // null: the caller's environment
   spawn_stream in = spawn_stream::NUL;
   spawn_stream out = spawn_stream::INHERIT;
@@ -49,6 +53,11 @@ struct spawn_result {
 // NOT_STARTED, result->value the errno: no such program, a file that
 // cannot be opened, no process left).
 [[nodiscard]] int spawn_run(const spawn_request &request, spawn_result *result);
+
+// Starts the request's program and returns at once, its pid in *pid: the
+// caller waits for it. Requests whose streams are pipes are refused. 0, or
+// the errno of the failed start (EINVAL for a request refused).
+[[nodiscard]] int spawn_start(const spawn_request &request, pid_t *pid);
 
 // True when the child exited with code 0.
 [[nodiscard]] inline bool spawn_ok(const spawn_result &result) {

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "lib/c_guards.h"
+#include "lib/spawn.h"
 #include "lib/text.h"
 #include "schedule/proc_table.h"
 #include "schedule/signal_wait.h"
@@ -61,23 +62,9 @@ heap_ptr<char *> run_environment(char *marker) {
   return entries;
 }
 
-[[noreturn]] void child_exec(const char *daemon, char *const *environment, const sigset_t &mask) {
-  setpgid(0, 0);
-  int null = open("/dev/null", O_RDWR);
-  if (null >= 0) {
-    dup2(null, STDIN_FILENO);
-    dup2(null, STDOUT_FILENO);
-    if (null > STDERR_FILENO) close(null);
-  }
-  sigprocmask(SIG_SETMASK, &mask, nullptr);
-  char *const argv[] = {const_cast<char *>(daemon), nullptr};
-  execve(daemon, argv, environment);
-  _exit(127);
-}
-
 }  // namespace
 
-int run_start(const char *daemon, const sigset_t &child_mask, run_record *record) {
+int run_start(const char *daemon, run_record *record) {
   marker_draw(record->marker, sizeof record->marker);
   if (boot_id_read(record->boot_id, sizeof record->boot_id) != 0)
     snprintf(record->boot_id, sizeof record->boot_id, "unknown");
@@ -86,11 +73,19 @@ int run_start(const char *daemon, const sigset_t &child_mask, run_record *record
     errno = ENOMEM;
     return -1;
   }
-  pid_t pid = fork();
-  if (pid < 0) return -1;
-  if (pid == 0) child_exec(daemon, environment.get(), child_mask);
-  // Made on both sides, so that the group exists whichever runs first.
-  setpgid(pid, pid);
+  const char *argv[] = {daemon, nullptr};
+  spawn_request request;
+  request.argv = argv;
+  request.program = daemon;
+  request.envp = environment.get();
+  request.out = spawn_stream::NUL;
+  request.new_group = true;
+  pid_t pid = -1;
+  int error = spawn_start(request, &pid);
+  if (error != 0) {
+    errno = error;
+    return -1;
+  }
   record->leader = pid;
   proc_stat stat;
   record->start_time = proc_stat_read(pid, &stat) == 0 ? stat.start_time : 0;

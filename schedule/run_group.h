@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // One run of the daemon and its process group.
 //
-// The daemon is started directly (fork, setpgid, exec: no shell, no
-// timeout command) in a process group whose id is its pid. The daemon's own
+// The daemon is started directly (no shell, no timeout command) in a
+// process group whose id is its pid, with no signal blocked. The daemon's own
 // setsid() then fails, as the leader of a group may not open a session, so
 // the daemon and all it starts (the shell, the agent, ipset) stay in that
 // group. Every process of the run also inherits an environment entry that
@@ -14,11 +14,11 @@
 
 #include "schedule/run_record.h"
 
-// Starts daemon with the signal mask child_mask and the schedule's own
-// environment behind the run's marker; fills record (leader, start time,
-// marker, boot id). 0 on success, -1 (errno set) when the environment
-// cannot be built or fork fails.
-[[nodiscard]] int run_start(const char *daemon, const sigset_t &child_mask, run_record *record);
+// Starts daemon, its input and output on /dev/null, with the schedule's
+// own environment behind the run's marker; fills record (leader, start
+// time, marker, boot id). 0 on success, -1 (errno set) when the
+// environment cannot be built or the daemon cannot be started.
+[[nodiscard]] int run_start(const char *daemon, run_record *record);
 
 // True once the leader has ended; its status (as a shell gives it: the exit
 // status, or 128 plus the signal) goes to status. The leader is left a

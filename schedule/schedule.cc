@@ -51,11 +51,11 @@ bool executable_file(const char *path) {
 // One bounded run of the daemon, from start to the end of its leftovers. A
 // request for a cycle that came while the daemon ran sets *requested;
 // those that come while its leftovers are ended stay pending.
-run_outcome run_once(const schedule_options &options, const sigset_t &child_mask, bool *requested) {
+run_outcome run_once(const schedule_options &options, bool *requested) {
   // A request that came before the run starts is served by it.
   request_take();
   run_record record;
-  if (run_start(options.daemon, child_mask, &record) != 0) {
+  if (run_start(options.daemon, &record) != 0) {
     syslog(LOG_NOTICE, "run not started: %s", strerror(errno));
     return run_outcome::DONE;
   }
@@ -125,8 +125,7 @@ bool next_run_wait(long long deadline, long long window_end, bool requested) {
 
 int main(int argc, char **argv) {
   // Before anything else: from here on no signal is lost or deferred.
-  sigset_t child_mask;
-  signals_block(&child_mask);
+  signals_block();
 
   schedule_options options;
   if (schedule_options_parse(argc, argv, &options) != 0) return 2;
@@ -140,7 +139,7 @@ int main(int argc, char **argv) {
   previous_run_end(options.record, options.grace, &stop);
   bool requested = false;
   for (long runs = 1; !stop; ++runs) {
-    if (run_once(options, child_mask, &requested) == run_outcome::STOPPED) break;
+    if (run_once(options, &requested) == run_outcome::STOPPED) break;
     long long window_end = clock_ms() + REQUEST_QUIET_MS;
     if (options.runs != 0 && runs >= options.runs) break;
     long long deadline = window_end;

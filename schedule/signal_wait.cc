@@ -31,9 +31,9 @@ int signal_take(const sigset_t &set, long long deadline) {
 
 }  // namespace
 
-void signals_block(sigset_t *old) {
+void signals_block() {
   sigset_t set = watched_set();
-  sigprocmask(SIG_BLOCK, &set, old);
+  sigprocmask(SIG_BLOCK, &set, nullptr);
   // An ignored SIGCHLD would reap the daemon before it can be looked at; a
   // blocked signal with its default action stays pending until taken.
   struct sigaction action {};

@@ -8,8 +8,8 @@
 #include <signal.h>
 
 // Blocks SIGTERM, SIGINT, SIGHUP, SIGUSR1 and SIGCHLD and gives them their
-// default actions; the mask before is kept in old for the children.
-void signals_block(sigset_t *old);
+// default actions. The daemon is started with none blocked.
+void signals_block();
 
 // Milliseconds of CLOCK_MONOTONIC.
 [[nodiscard]] long long clock_ms();

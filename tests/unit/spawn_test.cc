@@ -85,6 +85,34 @@ TEST(Spawn, EndsInputsAndCapturesAreReportedAsTheyHappened) {
   ASSERT_EQ(sigprocmask(SIG_SETMASK, &before, nullptr), 0);
 }
 
+// A start that the caller waits for itself: the file run as named, with
+// the environment given, leading a group of its own; pipes are refused.
+TEST(Spawn, AStartReturnsAtOnceWithTheChildInItsOwnGroup) {
+  temp_dir dir;
+  const std::string out = dir.file("out");
+  const char *argv[] = {"not-on-path", "-c",
+                        "read _ _ _ _ group _ < /proc/self/stat; echo \"$$ $group $RUN\"", nullptr};
+  const char *envp[] = {"RUN=marked", nullptr};
+  spawn_request request{argv};
+  request.program = "/bin/sh";
+  request.envp = envp;
+  request.out = spawn_stream::PATH;
+  request.out_path = out.c_str();
+  request.new_group = true;
+  pid_t pid = -1;
+  ASSERT_EQ(spawn_start(request, &pid), 0);
+  int status = -1;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(dir.read("out"), std::to_string(pid) + " " + std::to_string(pid) + " marked\n");
+
+  char capture[8];
+  request.out = spawn_stream::PIPE;
+  request.output = capture;
+  request.output_size = sizeof capture;
+  EXPECT_EQ(spawn_start(request, &pid), EINVAL);
+}
+
 // Whether the C library's posix_spawn reports a failed exec to its caller
 // here: qemu-user runs glibc's CLONE_VM | CLONE_VFORK child as a fork, so
 // the error never reaches the parent and the child exits with 127.

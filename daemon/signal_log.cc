@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 
@@ -40,42 +41,67 @@ struct line_buffer {
   }
 };
 
-// "Mmm dd hh:mm:ss" on the clock of the C library's syslog(), as "%h %e %T"
-// gives it.
-void append_stamp(line_buffer &line, time_t now) {
-  static constexpr char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
-  long long local = static_cast<long long>(now) + stamp_offset;
-  long long days = local / 86400;
-  long long seconds = local % 86400;
-  if (seconds < 0) {
-    seconds += 86400;
-    days -= 1;
+// One 32-bit word of a long division by d (under 2^31), bit by bit: the
+// quotient's word, with the remainder carried in *rest from the word
+// before and out to the next. 64-bit division would bring in the C
+// runtime's helpers, over three kilobytes of a 32-bit program.
+uint32_t word_divide(uint32_t word, uint32_t d, uint32_t *rest) {
+  uint32_t quotient = 0;
+  for (int bit = 31; bit >= 0; --bit) {
+    *rest = *rest << 1 | (word >> bit & 1);
+    if (*rest >= d) {
+      *rest -= d;
+      quotient |= 1u << bit;
+    }
   }
-  // Civil date from a day count (H. Hinnant's algorithm).
-  days += 719468;
-  long long era = (days >= 0 ? days : days - 146096) / 146097;
-  long long day_of_era = days - era * 146097;
-  long long year_of_era =
-      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-  long long day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-  long long shifted_month = (5 * day_of_year + 2) / 153;
-  long long day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
-  long long month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
+  return quotient;
+}
 
-  char name[4] = {months[(month - 1) * 3], months[(month - 1) * 3 + 1], months[(month - 1) * 3 + 2],
-                  '\0'};
+// n / d into n, the remainder returned.
+uint32_t divide(uint64_t *n, uint32_t d) {
+  uint32_t rest = 0;
+  const uint32_t high = word_divide(static_cast<uint32_t>(*n >> 32), d, &rest);
+  const uint32_t low = word_divide(static_cast<uint32_t>(*n), d, &rest);
+  *n = static_cast<uint64_t>(high) << 32 | low;
+  return rest;
+}
+
+}  // namespace
+
+void syslog_stamp_format(long long local, char (&out)[SYSLOG_STAMP_SIZE]) {
+  static constexpr char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+  // The calendar repeats every 400 years (146097 days); moved by a whole
+  // number of those, a time before 1970 counts as one after it. Only the
+  // day within the cycle is needed: the stamp has no year.
+  constexpr uint64_t CYCLE_SECONDS = 146097ULL * 86400;
+  constexpr uint64_t EARLIER = 64 * CYCLE_SECONDS;
+  uint64_t days = static_cast<uint64_t>(local) + EARLIER;
+  const uint32_t seconds = divide(&days, 86400);
+  // Days from 0000-03-01, within the cycle (H. Hinnant's civil date).
+  days += 719468;
+  const long day_of_era = static_cast<long>(divide(&days, 146097));
+  const long year_of_era =
+      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const long day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const long shifted_month = (5 * day_of_year + 2) / 153;
+  const long day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
+  const long month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
+
+  line_buffer line{};
+  const char name[4] = {months[(month - 1) * 3], months[(month - 1) * 3 + 1],
+                        months[(month - 1) * 3 + 2], '\0'};
   line.append(name);
   line.append(" ");
   line.append_digits(static_cast<unsigned long>(day), 2, ' ');
   line.append(" ");
-  line.append_digits(static_cast<unsigned long>(seconds / 3600), 2, '0');
+  line.append_digits(seconds / 3600, 2, '0');
   line.append(":");
-  line.append_digits(static_cast<unsigned long>(seconds / 60 % 60), 2, '0');
+  line.append_digits(seconds / 60 % 60, 2, '0');
   line.append(":");
-  line.append_digits(static_cast<unsigned long>(seconds % 60), 2, '0');
+  line.append_digits(seconds % 60, 2, '0');
+  memcpy(out, line.text, line.used);
+  out[line.used] = '\0';
 }
-
-}  // namespace
 
 void signal_log_prepare(const char *ident) {
   log_ident = ident != nullptr ? ident : "";
@@ -91,7 +117,9 @@ void signal_log_write(int priority, const char *before, int number, const char *
   line.append("<");
   line.append_digits(static_cast<unsigned long>(priority), 1, '0');
   line.append(">");
-  append_stamp(line, time(nullptr));
+  char stamp[SYSLOG_STAMP_SIZE];
+  syslog_stamp_format(static_cast<long long>(time(nullptr)) + stamp_offset, stamp);
+  line.append(stamp);
   line.append(" ");
   line.append(log_ident);
   line.append("[");

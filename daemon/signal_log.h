@@ -8,6 +8,8 @@
 // time stamp on the C library's syslog clock, identity, pid, text).
 #pragma once
 
+#include <cstddef>
+
 // Opens the datagram socket and takes note of the identity and the offset
 // of the C library's syslog clock (daemon/syslog_clock.h). Called once,
 // before any handler is installed; a failure leaves the writer silent.
@@ -17,3 +19,8 @@ void signal_log_prepare(const char *ident);
 // pieces of text and, when number is not negative, its decimal digits
 // between the first and the second piece. Async-signal-safe.
 void signal_log_write(int priority, const char *before, int number, const char *after);
+
+// "Mmm dd hh:mm:ss" (as strftime's "%h %e %T") of local, seconds on the
+// syslog clock, into out. Async-signal-safe; any value gives a stamp.
+constexpr size_t SYSLOG_STAMP_SIZE = 16;
+void syslog_stamp_format(long long local, char (&out)[SYSLOG_STAMP_SIZE]);

@@ -54,8 +54,12 @@ bool decimal_read(std::string_view digits, uint64_t max, leading_zeros zeros, ui
   for (char c : digits) {
     if (c < '0' || c > '9') return false;
     const auto digit = static_cast<uint64_t>(c - '0');
-    if (result > (max - digit) / 10) return false;
-    result = result * 10 + digit;
+    // Without a division at run time: a 32-bit CPU would call the C
+    // runtime's 64-bit one.
+    if (result > UINT64_MAX / 10) return false;
+    result *= 10;
+    if (digit > max || result > max - digit) return false;
+    result += digit;
   }
   *value = result;
   return true;

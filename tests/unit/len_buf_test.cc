@@ -240,3 +240,29 @@ TEST(Text, SkipCharStopsAtCount) {
 }
 
 }  // namespace
+
+TEST(Text, DecimalReadHoldsItsBoundAtEveryWidth) {
+  struct {
+    const char *digits;
+    uint64_t max;
+    bool read;
+    uint64_t value;
+  } cases[] = {
+      {"5", 5, true, 5},
+      {"7", 5, false, 0},  // one digit past a bound under ten
+      {"255", 255, true, 255},
+      {"256", 255, false, 0},
+      {"18446744073709551615", UINT64_MAX, true, UINT64_MAX},
+      {"18446744073709551616", UINT64_MAX, false, 0},
+      {"99999999999999999999", UINT64_MAX, false, 0},
+      {"4294967296", UINT32_MAX, false, 0},
+      {"12a", 999, false, 0},
+  };
+  for (const auto &c : cases) {
+    uint64_t value = 0;
+    EXPECT_EQ(decimal_read(c.digits, c.max, leading_zeros::TAKEN, &value), c.read) << c.digits;
+    if (c.read) {
+      EXPECT_EQ(value, c.value) << c.digits;
+    }
+  }
+}

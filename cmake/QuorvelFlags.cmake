@@ -67,6 +67,29 @@ unset(quorvel_cxx_implicit)
 # executable segment, data in a writable one that is never executable.
 check_linker_flag(C -Wl,-z,noseparate-code QUORVEL_HAS_NOSEPARATE_CODE)
 
+# Unwind tables (.eh_frame) serve exceptions and run-time backtraces: our
+# code throws none, never cancels a thread, and a debugger reads the frames
+# from the debug information (.debug_frame) instead. They are a sixth of a
+# stripped daemon. The sanitizers' and the fuzzer's reports keep them.
+set(QUORVEL_NO_UNWIND_TABLES)
+if(NOT QUORVEL_SANITIZE AND NOT QUORVEL_FUZZ)
+  set(QUORVEL_NO_UNWIND_TABLES -fno-asynchronous-unwind-tables -fno-unwind-tables)
+endif()
+
+# Link-time optimisation of the programs and the libraries they are built
+# from, in the size-optimised build that a router gets (MinSizeRel, the
+# default): a tenth of an aarch64 daemon. Only where the toolchain can do
+# it, and never for the sanitizers or the fuzzer. The programs are linked
+# by the C driver, so the C and C++ compilers must be of one kind: the musl
+# targets compile C++ with clang and link with GCC, whose linker plugin
+# reads no LLVM bitcode.
+set(QUORVEL_LTO OFF)
+if(NOT QUORVEL_SANITIZE AND NOT QUORVEL_FUZZ
+   AND CMAKE_C_COMPILER_ID STREQUAL CMAKE_CXX_COMPILER_ID)
+  include(CheckIPOSupported)
+  check_ipo_supported(RESULT QUORVEL_LTO LANGUAGES C CXX OUTPUT quorvel_lto_output)
+endif()
+
 # Linked by the C driver, with no C++ runtime library on the link line: any
 # stray reference to the C++ runtime fails the link (or stays undefined in
 # a shared library) instead of adding libstdc++ to a router's image, whether
@@ -84,16 +107,30 @@ endfunction()
 function(quorvel_runtime_flags target)
   target_compile_options(${target} PRIVATE
       $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>
-      -ffunction-sections -fdata-sections)
+      -ffunction-sections -fdata-sections ${QUORVEL_NO_UNWIND_TABLES})
+  if(QUORVEL_LTO)
+    set_target_properties(${target} PROPERTIES INTERPROCEDURAL_OPTIMIZATION_MINSIZEREL ON)
+  endif()
   get_target_property(type ${target} TYPE)
   if(type STREQUAL "SHARED_LIBRARY")
     quorvel_c_link(${target})
   endif()
 endfunction()
 
+# A program exports nothing: MIPS' ABI puts every global symbol that code
+# reaches through the GOT into the dynamic symbol table, a program's own
+# functions too (a tenth of a MIPS daemon, in mangled names). Its own
+# objects are compiled with hidden symbols, and those of the static
+# libraries it links are hidden at the link.
+check_linker_flag(C -Wl,--exclude-libs,ALL QUORVEL_HAS_EXCLUDE_LIBS)
+
 # A program built on the support library (tests/link_check proves that its
 # link fails on a reference to the C++ runtime).
 function(quorvel_program target)
   quorvel_runtime_flags(${target})
   quorvel_c_link(${target})
+  target_compile_options(${target} PRIVATE -fvisibility=hidden)
+  if(QUORVEL_HAS_EXCLUDE_LIBS)
+    target_link_options(${target} PRIVATE -Wl,--exclude-libs,ALL)
+  endif()
 endfunction()

@@ -20,9 +20,9 @@
 # version and how it was built), so reruns cost nothing.
 set -euo pipefail
 
-toolchain=$(realpath "$1")
-prefix=$(realpath -m "$2")
-cache=$(realpath -m "$3")
+toolchain=$(realpath -s "$1")
+prefix=$(realpath -ms "$2")
+cache=$(realpath -ms "$3")
 shift 3
 musl_target=''
 for option in "$@"; do

@@ -33,11 +33,29 @@
 # Needs root.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+
+# musl's configure refuses a source path with a blank, and GCC's spec
+# files split their paths at blanks: from a checkout whose path holds one
+# the run goes through a link without, named after the checkout (the same
+# each time, so that the build folders' caches stay valid) and removed at
+# the end.
+link=
+case $PWD in
+  *[[:space:]]*)
+    link=/tmp/quorvel-targets-$(printf '%s' "$PWD" | sha256sum | cut -c 1-12)
+    ln -sfn "$PWD" "$link"
+    cd "$link"
+    ;;
+esac
 root=$PWD
 
 # shellcheck source=cmake/targets/binfmt.sh
 source cmake/targets/binfmt.sh
-trap binfmt_unregister_all EXIT
+finish() {
+  binfmt_unregister_all
+  [ -z "$link" ] || rm -f "$link"
+}
+trap finish EXIT
 # Ended by a signal: leave through exit, so that the EXIT trap runs.
 trap 'exit 130' INT TERM HUP
 

@@ -33,8 +33,8 @@ target_include_directories(quorvel_core PUBLIC
 set(QUORVEL_PIECES core json files url dnsmasq crypto match http)
 set(quorvel_piece_core_needs)
 set(quorvel_piece_core_headers
-    ascii_case.h c_guards.h cmd_run.h len_buf.h log_verbose.h spawn.h text.h)
-set(quorvel_piece_core_about "counted buffers, text helpers, the command runner and the program starter")
+    ascii_case.h c_guards.h cmd_run.h file_read.h len_buf.h log_verbose.h spawn.h text.h)
+set(quorvel_piece_core_about "counted buffers, text helpers, the file reader, the command runner and the program starter")
 set(quorvel_piece_json_needs core)
 set(quorvel_piece_json_headers json_doc.h)
 set(quorvel_piece_json_about "owner of json-c documents")

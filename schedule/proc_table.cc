@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "lib/c_guards.h"
+#include "lib/file_read.h"
 #include "lib/text.h"
 
 namespace {
@@ -36,21 +37,6 @@ constexpr useconds_t MEMBER_LOOK_US = 2000;
 struct dir_closer {
   void operator()(DIR *dir) const noexcept { closedir(dir); }
 };
-
-// Reads at most size - 1 bytes of path, NUL-terminated; the count or -1.
-ssize_t file_read(const char *path, char *out, size_t size) {
-  unique_fd fd(open(path, O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return -1;
-  size_t total = 0;
-  while (total + 1 < size) {
-    ssize_t count = read(fd.get(), out + total, size - 1 - total);
-    if (count < 0) return -1;
-    if (count == 0) break;
-    total += static_cast<size_t>(count);
-  }
-  out[total] = '\0';
-  return static_cast<ssize_t>(total);
-}
 
 // The pid named by a /proc entry, or 0 for one that names none.
 pid_t entry_pid(const char *name) {
@@ -108,7 +94,7 @@ int proc_stat_read(pid_t pid, proc_stat *out) {
   char text[STAT_TEXT_MAX];
   if (!format_fits(snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid)),
                    sizeof path) ||
-      file_read(path, text, sizeof text) <= 0)
+      file_read(path, file_part::HEAD, text, sizeof text) <= 0)
     return -1;
   return proc_stat_parse(text, out);
 }
@@ -190,7 +176,7 @@ group_census group_count(pid_t pgrp, const char *marker, pid_t left_out) {
 
 int boot_id_read(char *out, size_t size) {
   char text[64];
-  ssize_t count = file_read("/proc/sys/kernel/random/boot_id", text, sizeof text);
+  ssize_t count = file_read("/proc/sys/kernel/random/boot_id", file_part::HEAD, text, sizeof text);
   if (count <= 0) return -1;
   text[strcspn(text, "\n")] = '\0';
   if (!format_fits(snprintf(out, size, "%s", text), size)) return -1;

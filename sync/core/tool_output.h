@@ -5,13 +5,7 @@
 
 #include <cstddef>
 
-enum class file_part { HEAD, TAIL };
-
-// Up to size - 1 bytes of the file at path, NUL-terminated ("" when it
-// cannot be read; a link is not followed): from its start, or from its end
-// (ipset stops at the line it refuses, so its message is the last it
-// prints).
-void file_read(const char *path, file_part part, char *buffer, size_t size);
+#include "lib/file_read.h"
 
 // The first line of the file at path, cut to size - 1 bytes, with control
 // characters shown as '?', for a log line.

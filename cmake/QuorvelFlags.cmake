@@ -82,10 +82,13 @@ endif()
 # it, and never for the sanitizers or the fuzzer. The programs are linked
 # by the C driver, so the C and C++ compilers must be of one kind: the musl
 # targets compile C++ with clang and link with GCC, whose linker plugin
-# reads no LLVM bitcode.
+# reads no LLVM bitcode. GCC only: its static libraries carry machine code
+# beside the bitcode (-ffat-lto-objects), so that an installed library
+# links into a consumer built without link-time optimisation, or with
+# another compiler; clang has no such objects.
 set(QUORVEL_LTO OFF)
-if(NOT QUORVEL_SANITIZE AND NOT QUORVEL_FUZZ
-   AND CMAKE_C_COMPILER_ID STREQUAL CMAKE_CXX_COMPILER_ID)
+if(NOT QUORVEL_SANITIZE AND NOT QUORVEL_FUZZ AND CMAKE_C_COMPILER_ID STREQUAL "GNU"
+   AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   include(CheckIPOSupported)
   check_ipo_supported(RESULT QUORVEL_LTO LANGUAGES C CXX OUTPUT quorvel_lto_output)
 endif()
@@ -108,10 +111,13 @@ function(quorvel_runtime_flags target)
   target_compile_options(${target} PRIVATE
       $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>
       -ffunction-sections -fdata-sections ${QUORVEL_NO_UNWIND_TABLES})
+  get_target_property(type ${target} TYPE)
   if(QUORVEL_LTO)
     set_target_properties(${target} PROPERTIES INTERPROCEDURAL_OPTIMIZATION_MINSIZEREL ON)
+    if(type STREQUAL "STATIC_LIBRARY")
+      target_compile_options(${target} PRIVATE $<$<CONFIG:MinSizeRel>:-ffat-lto-objects>)
+    endif()
   endif()
-  get_target_property(type ${target} TYPE)
   if(type STREQUAL "SHARED_LIBRARY")
     quorvel_c_link(${target})
   endif()

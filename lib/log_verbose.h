@@ -8,4 +8,6 @@
 
 #include <csignal>
 
-extern volatile sig_atomic_t log_verbose;
+// Exported by the program, which hides the rest of its symbols: a shared
+// support library reads it there.
+extern volatile sig_atomic_t log_verbose __attribute__((visibility("default")));

@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "lib/log_verbose.h"
 #include "schedule/delay_draw.h"
 #include "schedule/previous_run.h"
 #include "schedule/proc_table.h"
@@ -32,6 +33,9 @@
 #include "schedule/run_record.h"
 #include "schedule/schedule_options.h"
 #include "schedule/signal_wait.h"
+
+// The support library's verbose switch: the schedule has no verbose lines.
+volatile sig_atomic_t log_verbose = 0;
 
 namespace {
 

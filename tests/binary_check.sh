@@ -3,7 +3,8 @@
 # The daemon as shipped: it needs libc and json-c only (and libuci where the
 # real one is linked), never the C++ runtime, libcurl, mbedTLS or PCRE, and
 # stripped it stays under 64 KiB. A static program carries its C library and
-# has no dependencies to check; the size goal is for the dynamic one.
+# has no dependencies to check; the size goal is for the dynamic one with
+# json-c shared.
 #
 #   binary_check.sh DAEMON [SANITIZED=OFF [STRIP=strip]]
 set -eu
@@ -26,6 +27,12 @@ if ! readelf -l "$daemon" | grep -q INTERP; then
   echo "static program: no size goal"
   exit 0
 fi
+# The goal is for the daemon with json-c shared; one with json-c linked in
+# (the x86_64 musl target) is held to its own budget by cmake/targets/run.sh.
+case " $needed" in
+  *" libjson-c.so."*) ;;
+  *) echo "json-c linked in: no size goal here"; exit 0 ;;
+esac
 stripped=$(mktemp)
 trap 'rm -f "$stripped"' EXIT
 "$strip_program" -o "$stripped" "$daemon"

@@ -71,16 +71,16 @@ PROGRAMS=(quorvel quorvel-schedule)
 SUMMARY=()
 OVER_BUDGET=()
 
-# Stripped daemon, json-c shared, in bytes. The aim is under 40 KiB on
-# x86_64 and aarch64, under 48 KiB on MIPS (no PC-relative loads, a GOT
-# entry per function) and under 128 KiB for a static MIPS musl daemon with
-# json-c inside; the kept list, the element lists and the program runner
-# took the daemon past those, so each budget holds what it takes today
-# (x86_64 48,072, aarch64 52,048) with little room, and no more growth
-# passes unseen while the rest is found.
+# Stripped daemon, in bytes: json-c shared, but in the static daemons and
+# the x86_64 musl one, which link it in. x86_64 and aarch64 hold the aim of
+# 40 KiB. The aim for MIPS is 48 KiB dynamic and 128 KiB static (MIPS code
+# is larger: no PC-relative loads, a GOT entry per function); the budgets
+# hold what the daemons take today (mips 52,724, static 143,204) with
+# little room, so that no growth passes unseen while the rest is found.
 declare -A DAEMON_BUDGET=(
   [x86_64]=40960 [aarch64]=40960 [mips]=53248 [mipsel]=53248
   [mips-static]=147456 [mipsel-static]=147456
+  [musl]=69632
 )
 
 step() { echo "== targets: $* ($((SECONDS / 60))m$((SECONDS % 60))s)"; }

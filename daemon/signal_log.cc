@@ -99,8 +99,9 @@ void syslog_stamp_format(long long local, char (&out)[SYSLOG_STAMP_SIZE]) {
   line.append_digits(seconds / 60 % 60, 2, '0');
   line.append(":");
   line.append_digits(seconds % 60, 2, '0');
-  memcpy(out, line.text, line.used);
-  out[line.used] = '\0';
+  const size_t used = line.used < SYSLOG_STAMP_SIZE ? line.used : SYSLOG_STAMP_SIZE - 1;
+  memcpy(out, line.text, used);
+  out[used] = '\0';
 }
 
 void signal_log_prepare(const char *ident) {

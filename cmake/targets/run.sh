@@ -35,12 +35,13 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 root=$PWD
-# musl's configure refuses a source path with a blank, and GCC's spec
-# files split their paths at blanks: from a checkout whose path holds one,
-# the libraries built from source are reached through a link without,
-# named after the checkout (the same each time, so that the build folders'
-# caches stay valid) and removed at the end. Everything else keeps the
-# checkout's own path, which the test sandbox binds.
+# musl's configure refuses a source path with a blank, and the GCC driver
+# file that points at musl (musl-gcc) splits its paths at blanks: from a
+# checkout whose path holds one, the libraries built from source are
+# reached through a link without, named after the checkout (the same each
+# time, so that the build folders' caches stay valid) and removed at the
+# end. Everything else keeps the checkout's own path, which the test
+# sandbox binds.
 link=
 sources_root=$root
 case $root in

@@ -19,19 +19,13 @@ TEST(FileRead, HeadOrTailCutToTheBufferNeverThroughALink) {
     ssize_t count;
     const char *read;
   } cases[] = {
-      {"text", file_part::HEAD, 64, 21, "first line\nlast line\n"},
       {"text", file_part::HEAD, 6, 5, "first"},
       {"text", file_part::TAIL, 11, 10, "last line\n"},
-      {"text", file_part::TAIL, 64, 21, "first line\nlast line\n"},
       {"link", file_part::HEAD, 64, -1, ""},
-      {"missing", file_part::HEAD, 64, -1, ""},
   };
   for (const auto &c : cases) {
     char buffer[64] = "unset";
     EXPECT_EQ(file_read(dir.file(c.name).c_str(), c.part, buffer, c.size), c.count) << c.name;
     EXPECT_STREQ(buffer, c.read) << c.name << " " << c.size;
   }
-  char proc[64];
-  EXPECT_GT(file_read("/proc/self/stat", file_part::HEAD, proc, sizeof proc), 0);
-  EXPECT_EQ(file_read(dir.file("text").c_str(), file_part::HEAD, proc, 0), -1);
 }

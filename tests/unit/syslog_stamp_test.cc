@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: MIT
-// The stamp that the signal handler's syslog writer formats by hand is the
-// one strftime gives, on every kind of day and far from 1970 both ways.
+// The stamp that the daemon's syslog writers format by hand is the one
+// strftime gives, on every kind of day and far from 1970 both ways; the
+// lines are laid out and cut as musl's syslog() does.
 #include <gtest/gtest.h>
 
+#include <cstdarg>
 #include <ctime>
+#include <string>
 
 #include "daemon/signal_log.h"
+#include "daemon/syslog_line.h"
 
 TEST(SyslogStamp, AsStrftimeGivesIt) {
   const long long times[] = {
@@ -29,4 +33,32 @@ TEST(SyslogStamp, AsStrftimeGivesIt) {
     syslog_stamp_format(t, stamp);
     EXPECT_STREQ(stamp, expected) << t;
   }
+}
+
+namespace {
+std::string line_of(int pid, const char *format, ...) __attribute__((format(printf, 2, 3)));
+std::string line_of(int pid, const char *format, ...) {
+  const char stamp[SYSLOG_STAMP_SIZE] = "Dec  9 13:05:01";
+  syslog_line line;
+  va_list args;
+  va_start(args, format);
+  const bool made = syslog_line_format(&line, 12, stamp, "quorvel", pid, format, args);
+  va_end(args);
+  if (!made) return "(none)";
+  EXPECT_EQ(line.header, sizeof "<12>Dec  9 13:05:01 " - 1);
+  return std::string(line.text, line.length);
+}
+}  // namespace
+
+TEST(SyslogLine, AsMuslLaysItOut) {
+  EXPECT_EQ(line_of(42, "%s exit.", "quorvel"), "<12>Dec  9 13:05:01 quorvel[42]: quorvel exit.\n");
+  // A text that ends in a newline keeps it, and gets no second one.
+  EXPECT_EQ(line_of(42, "a\n\tb\n"), "<12>Dec  9 13:05:01 quorvel[42]: a\n\tb\n");
+  EXPECT_EQ(line_of(0, "no pid"), "<12>Dec  9 13:05:01 quorvel: no pid\n");
+  EXPECT_EQ(line_of(42, "%s", ""), "<12>Dec  9 13:05:01 quorvel[42]: \n");
+  // Too long for the buffer: cut to its size, the last byte a newline.
+  const std::string cut = line_of(42, "%s", std::string(2000, 'x').c_str());
+  ASSERT_EQ(cut.size(), SYSLOG_LINE_SIZE);
+  EXPECT_EQ(cut.substr(0, 34), "<12>Dec  9 13:05:01 quorvel[42]: x");
+  EXPECT_EQ(cut.substr(SYSLOG_LINE_SIZE - 2), "x\n");
 }

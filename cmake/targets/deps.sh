@@ -126,19 +126,26 @@ pc_files_relocate() {
 # the CPU, out of tree. Programs linked against it name the loader where a
 # router has it (/lib/ld-musl-ARCH.so.1); PREFIX/lib holds it besides, as
 # a link to libc.so, for a sandbox that lays PREFIX out as a router's /lib.
+#
+# libc.a is made of objects that are not position independent (libc.so's
+# are): musl's configure puts libc.so's objects in libc.a as well when the
+# compiler's code is position independent by default, as MIPS code always
+# counts, and those cost a static program 3 KiB more.
 build_musl() {
   local target=$1 version
   version=$(source_version musl)
-  local stamp="$prefix/.built-musl-$target-$version"
+  local stamp="$prefix/.built-musl-$target-$version-static-nopic"
   [ -f "$stamp" ] && { echo "deps: musl $version is built"; return 0; }
   echo "deps: building musl $version for $target"
   local build_dir="$prefix.build/musl" stage="$prefix.build/musl-stage"
   rm -rf "$build_dir" "$stage"
   mkdir -p "$build_dir"
   (cd "$build_dir" && "$cache/musl/configure" --target="$target" \
-      CROSS_COMPILE="${target%-musl}-gnu-" CFLAGS=-Os \
+      CROSS_COMPILE="${target%-musl}-gnu-" CFLAGS="-Os -fno-pie" \
       --prefix="$prefix" --syslibdir=/lib --disable-gcc-wrapper) \
     > "$build_dir.log" 2>&1 || { cat "$build_dir.log" >&2; return 1; }
+  # shellcheck disable=SC2016 # make's $(LOBJS), matched as it stands
+  sed -i '/^AOBJS = \$(LOBJS)$/d' "$build_dir/config.mak"
   make -C "$build_dir" -j "$jobs" >> "$build_dir.log" 2>&1 || { tail -n 40 "$build_dir.log" >&2; return 1; }
   # Staged, so that the loader's link lands in the stage's /lib and not
   # in the build machine's.
@@ -158,12 +165,16 @@ build_musl() {
   touch "$stamp"
 }
 
-mkdir -p "$prefix"
-if [ -n "$musl_target" ]; then
-  fetch_source musl
-  build_musl "$musl_target"
-fi
+mkdir -p "$prefix" "$cache"
+# Targets built at the same time share the source cache: one fetches at a
+# time, and the others find the packages unpacked.
+exec {fetch_lock}> "$cache/.fetch.lock"
+flock "$fetch_lock"
+[ -z "$musl_target" ] || fetch_source musl
 fetch_source json-c
+flock -u "$fetch_lock"
+
+[ -z "$musl_target" ] || build_musl "$musl_target"
 # Shared and static: the dynamic programs link json-c's shared library, as
 # routers do, the static ones its archive.
 build_cmake json-c "$cache/json-c" "$(source_version json-c)-shared" \

@@ -46,14 +46,25 @@ set(CMAKE_CXX_FLAGS_INIT
 set(CMAKE_CXX_LINK_EXECUTABLE
     "<CMAKE_C_COMPILER> -specs=${quorvel_musl_specs} <CMAKE_CXX_LINK_FLAGS> <LINK_FLAGS> <OBJECTS> -o <TARGET> <LINK_LIBRARIES>")
 
+# Programs are position dependent, as OpenWrt builds them for devices with
+# little flash or memory (PKG_ASLR_PIE_NONE): position-independent MIPS
+# code reaches every function and global through the GOT and sets up its
+# pointer in every function, a sixth of the daemon's code. The shared
+# libraries stay position independent.
+string(APPEND CMAKE_C_FLAGS_INIT " -fno-pie")
+string(APPEND CMAKE_CXX_FLAGS_INIT " -fno-pic")
 if(QUORVEL_STATIC)
   set(CMAKE_PROJECT_INCLUDE ${CMAKE_CURRENT_LIST_DIR}/static_libraries.cmake)
   set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
-  # A static program is never relocated: code that is not position
-  # independent is smaller on MIPS (3 % of the daemon).
-  string(APPEND CMAKE_C_FLAGS_INIT " -fno-pie")
-  string(APPEND CMAKE_CXX_FLAGS_INIT " -fno-pic")
+else()
+  set(CMAKE_EXE_LINKER_FLAGS_INIT -no-pie)
 endif()
+# The data segment follows the code in the file and shares its last page,
+# moved only in memory. Left to itself, the linker may start it on a page
+# of its own, up to 4 KiB of padding in the file, more or less by chance
+# of where the code ends (a static daemon's size was 4 KiB apart between
+# the byte orders).
+string(APPEND CMAKE_EXE_LINKER_FLAGS_INIT " -Wl,-z,common-page-size=16")
 
 # A router's loader finds the libraries in /lib and /usr/lib: no path of
 # the build machine's prefix goes into the programs.

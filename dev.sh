@@ -89,10 +89,31 @@ need_root() {
   fi
 }
 
-# Every fuzz target (one folder of kept inputs each) for a bounded time.
+# fuzz_one TARGET DIR SECONDS SCRATCH MERGE: one fuzz target for its time.
+fuzz_one() {
+  local target=$1 dir=$2 seconds=$3 scratch=$4 merge=$5
+  # New inputs go to a scratch folder; the kept corpus is only read.
+  mkdir -p "$dir/found/$target"
+  if TMPDIR="$scratch" "$dir/tests/fuzz/${target}_fuzzer" "$dir/found/$target" "tests/fuzz/corpus/$target" \
+      -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+      -artifact_prefix="$dir/crash-$target-" >/dev/null 2>"$dir/$target.log"; then
+    echo "fuzz $target: $(sed -n 's/^stat::number_of_executed_units: *//p' "$dir/$target.log") runs in ${seconds}s, no finding"
+  else
+    echo "fuzz $target: FAILED (input kept as $dir/crash-$target-*)" >&2
+    tail -n 40 "$dir/$target.log" >&2
+    return 1
+  fi
+  if [ "$merge" = --merge ]; then
+    "$dir/tests/fuzz/${target}_fuzzer" -merge=1 "tests/fuzz/corpus/$target" "$dir/found/$target" \
+      >/dev/null 2>>"$dir/$target.log"
+  fi
+}
+
+# Every fuzz target (one folder of kept inputs each) for a bounded time,
+# as many at once as there are cores: each is one process.
 fuzz() {
   local merge=${1:-} seconds=${QUORVEL_FUZZ_SECONDS:-15} dir=build-fuzz target failed=0
-  local targets=()
+  local targets=() running=0
   setup clang libclang-rt-14-dev
   for target in tests/fuzz/corpus/*/; do
     targets+=("$(basename "$target")")
@@ -103,21 +124,16 @@ fuzz() {
   local scratch=${TMPDIR:-/tmp}
   [ -d /dev/shm ] && [ -w /dev/shm ] && scratch=/dev/shm
   for target in "${targets[@]}"; do
-    # New inputs go to a scratch folder; the kept corpus is only read.
-    mkdir -p "$dir/found/$target"
-    if TMPDIR="$scratch" "$dir/tests/fuzz/${target}_fuzzer" "$dir/found/$target" "tests/fuzz/corpus/$target" \
-        -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-        -artifact_prefix="$dir/crash-$target-" >/dev/null 2>"$dir/$target.log"; then
-      echo "fuzz $target: $(sed -n 's/^stat::number_of_executed_units: *//p' "$dir/$target.log") runs in ${seconds}s, no finding"
-    else
-      echo "fuzz $target: FAILED (input kept as $dir/crash-$target-*)" >&2
-      tail -n 40 "$dir/$target.log" >&2
-      failed=1
+    if [ "$running" -ge "$(nproc)" ]; then
+      wait -n || failed=1
+      running=$((running - 1))
     fi
-    if [ "$merge" = --merge ]; then
-      "$dir/tests/fuzz/${target}_fuzzer" -merge=1 "tests/fuzz/corpus/$target" "$dir/found/$target" \
-        >/dev/null 2>>"$dir/$target.log"
-    fi
+    fuzz_one "$target" "$dir" "$seconds" "$scratch" "$merge" &
+    running=$((running + 1))
+  done
+  while [ "$running" -gt 0 ]; do
+    wait -n || failed=1
+    running=$((running - 1))
   done
   return "$failed"
 }

@@ -61,4 +61,14 @@ TEST(SyslogLine, AsMuslLaysItOut) {
   ASSERT_EQ(cut.size(), SYSLOG_LINE_SIZE);
   EXPECT_EQ(cut.substr(0, 34), "<12>Dec  9 13:05:01 quorvel[42]: x");
   EXPECT_EQ(cut.substr(SYSLOG_LINE_SIZE - 2), "x\n");
+  // At the edge: 1,023 bytes take the last byte for their newline; one
+  // more loses its last character to it; one that ends in its own
+  // newline keeps it.
+  const size_t head = sizeof "<12>Dec  9 13:05:01 quorvel[42]: " - 1;
+  const std::string fill(SYSLOG_LINE_SIZE - 1 - head, 'y');
+  EXPECT_EQ(line_of(42, "%sz", fill.substr(1).c_str()).substr(SYSLOG_LINE_SIZE - 3), "yz\n");
+  EXPECT_EQ(line_of(42, "%sz", fill.c_str()).substr(SYSLOG_LINE_SIZE - 3), "yy\n");
+  const std::string ended = line_of(42, "%s\n", fill.substr(1).c_str());
+  EXPECT_EQ(ended.size(), SYSLOG_LINE_SIZE - 1);
+  EXPECT_EQ(ended.back(), '\n');
 }

@@ -41,7 +41,7 @@ PACKAGES=(
   libjson-c-dev libcurl4-openssl-dev libmbedtls-dev libpcre2-dev libpcre3-dev
   libgtest-dev libbenchmark-dev
   python3 openssl ipset dnsmasq-base iproute2 util-linux binutils gdb tzdata
-  busybox nftables
+  busybox nftables ccache
 )
 
 # The matrix's second compiler.
@@ -73,6 +73,19 @@ setup() {
     apt-get update -q
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
   fi
+  compiler_cache
+}
+
+# The builds share a compiler cache in the checkout (build-ccache/, paths
+# taken relative to the checkout): the same source compiled the same way in
+# another build folder (the daemon of each load mode, the packaged builds,
+# a static program beside its dynamic twin) is compiled once. A launcher
+# or cache of the caller's own is kept.
+compiler_cache() {
+  command -v ccache >/dev/null || return 0
+  export CCACHE_DIR=${CCACHE_DIR:-$PWD/build-ccache} CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
+  export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-ccache}
+  export CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}
 }
 
 build() {

@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr char LOG_SOCKET_PATH[] = "/dev/log";
-
 int log_socket = -1;
 const char *log_ident = "";
 long stamp_offset = 0;  // seconds east of UTC of the stamps, taken when prepared
@@ -104,6 +102,14 @@ void syslog_stamp_format(long long local, char (&out)[SYSLOG_STAMP_SIZE]) {
   out[used] = '\0';
 }
 
+sockaddr_un syslog_socket_address() {
+  static constexpr char LOG_SOCKET_PATH[] = "/dev/log";
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  memcpy(address.sun_path, LOG_SOCKET_PATH, sizeof LOG_SOCKET_PATH);
+  return address;
+}
+
 void signal_log_prepare(const char *ident) {
   log_ident = ident != nullptr ? ident : "";
   stamp_offset = syslog_clock_offset(time(nullptr));
@@ -130,9 +136,7 @@ void signal_log_write(int priority, const char *before, int number, const char *
   if (number >= 0) line.append_digits(static_cast<unsigned long>(number), 1, '0');
   line.append(after);
 
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  memcpy(address.sun_path, LOG_SOCKET_PATH, sizeof LOG_SOCKET_PATH);
+  const sockaddr_un address = syslog_socket_address();
   (void)sendto(log_socket, line.text, line.used, MSG_NOSIGNAL,
                reinterpret_cast<const sockaddr *>(&address), sizeof address);
   errno = saved_errno;

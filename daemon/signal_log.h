@@ -8,7 +8,12 @@
 // time stamp on the C library's syslog clock, identity, pid, text).
 #pragma once
 
+#include <sys/un.h>
+
 #include <cstddef>
+
+// The system logger's socket, /dev/log. Async-signal-safe.
+sockaddr_un syslog_socket_address();
 
 // Opens the datagram socket and takes note of the identity and the offset
 // of the C library's syslog clock (daemon/syslog_clock.h). Called once,

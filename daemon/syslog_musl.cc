@@ -12,7 +12,6 @@
 // program's own calls.
 #include <fcntl.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -31,15 +30,8 @@ int log_options = 0;
 int log_facility = LOG_USER;
 int log_fd = -1;
 
-sockaddr_un log_address() {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  memcpy(address.sun_path, "/dev/log", sizeof "/dev/log");
-  return address;
-}
-
 int log_connect() {
-  const sockaddr_un address = log_address();
+  const sockaddr_un address = syslog_socket_address();
   return connect(log_fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
 }
 

@@ -172,7 +172,7 @@ exec {fetch_lock}> "$cache/.fetch.lock"
 flock "$fetch_lock"
 [ -z "$musl_target" ] || fetch_source musl
 fetch_source json-c
-flock -u "$fetch_lock"
+exec {fetch_lock}>&-
 
 [ -z "$musl_target" ] || build_musl "$musl_target"
 # Shared and static: the dynamic programs link json-c's shared library, as

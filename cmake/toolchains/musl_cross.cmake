@@ -53,8 +53,8 @@ set(CMAKE_CXX_LINK_EXECUTABLE
 # libraries stay position independent.
 string(APPEND CMAKE_C_FLAGS_INIT " -fno-pie")
 string(APPEND CMAKE_CXX_FLAGS_INIT " -fno-pic")
+set(CMAKE_PROJECT_INCLUDE ${CMAKE_CURRENT_LIST_DIR}/musl_cross_project.cmake)
 if(QUORVEL_STATIC)
-  set(CMAKE_PROJECT_INCLUDE ${CMAKE_CURRENT_LIST_DIR}/static_libraries.cmake)
   set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 else()
   set(CMAKE_EXE_LINKER_FLAGS_INIT -no-pie)

@@ -12,6 +12,7 @@
 #include <ctime>
 
 #include "lib/c_guards.h"
+#include "lib/json_doc.h"
 #include "lib/text.h"
 #include "sync/core/load_status.h"
 #include "sync/core/tool_output.h"
@@ -28,7 +29,7 @@ constexpr char SCRATCH_PREFIX[] = "quorvel-nft";
 constexpr char INPUT_NAME[] = "nft_input";
 // nft reading its commands from standard input: one transaction.
 constexpr const char *READ_INPUT[] = {"-f", "-", nullptr};
-// The terse listing of a table's sets: room for hundreds of sets.
+// The JSON listing of a table's sets: room for hundreds of sets.
 constexpr size_t LISTING_MAX = 64 * 1024;
 // Large writes: 100,000 addresses are about two megabytes of input.
 constexpr size_t INPUT_BUFFER_SIZE = 64 * 1024;
@@ -42,34 +43,39 @@ struct nft_target {
   bool with_v6;  // an IPv6 set is configured and exists
 };
 
-// The terse listing of the table's sets into listing (LISTING_MAX
-// bytes). 0, or -1 with nft's message.
+// nft's JSON listing of the table's sets into *listing. 0, or -1 with the
+// reason in message.
 int sets_listing_read(const scratch_dir &dir, const nft_config &config, unsigned flags,
-                      char *listing, char (&message)[NFT_MESSAGE_SIZE]) {
+                      json_doc *listing, char (&message)[NFT_MESSAGE_SIZE]) {
   char output[256];
-  const char *args[] = {"-t", "list", "sets", "table", config.family, config.table, nullptr};
+  const char *args[] = {"-j", "-t", "list", "sets", "table", config.family, config.table, nullptr};
   if (nft_run(dir, args, nullptr, flags, message) != 0) return -1;
-  listing[0] = '\0';
+  unique_fd fd;
   struct stat info {};
-  if (dir.file(NFT_OUTPUT_NAME, output, sizeof output) != 0 || lstat(output, &info) != 0) {
+  if (dir.file(NFT_OUTPUT_NAME, output, sizeof output) == 0)
+    fd = unique_fd(open(output, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!fd.valid() || fstat(fd.get(), &info) != 0) {
     snprintf(message, sizeof message, "%s", "set listing unreadable");
     return -1;
   }
-  // A cut listing could lack the very set asked for: never read as "no
-  // such set".
+  // A listing past the bound is refused whole, never read in part.
   if (static_cast<size_t>(info.st_size) >= LISTING_MAX) {
     snprintf(message, sizeof message, "set listing longer than %zu bytes", LISTING_MAX - 1);
     return -1;
   }
-  file_read(output, file_part::HEAD, listing, LISTING_MAX);
+  listing->reset(json_object_from_fd(fd.get()));
+  if (!*listing) {
+    snprintf(message, sizeof message, "%s", "set listing is not JSON");
+    return -1;
+  }
   return 0;
 }
 
 // The header of set from listing, of the family wanted. 0, or -1 with the
 // reason in message.
-int set_header_find(const char *listing, const char *set, int family, nft_set_header *header,
+int set_header_find(json_object *listing, const char *set, int family, nft_set_header *header,
                     char (&message)[NFT_MESSAGE_SIZE]) {
-  int found = nft_set_header_parse(listing, set, header);
+  int found = nft_set_header_find(listing, set, header);
   if (found == 0 && header->family == family) return 0;
   snprintf(message, sizeof message, "%s",
            found == NFT_SET_MISSING ? "no such set"
@@ -100,12 +106,9 @@ int sets_take(const scratch_dir &dir, load_lines lines, nft_target *target) {
   const bool logged = lines == load_lines::LOGGED;
   const nft_config &config = target->config;
   char message[NFT_MESSAGE_SIZE];
-  heap_ptr<char> listing(static_cast<char *>(malloc(LISTING_MAX)));
-  if (!listing) {
-    if (logged) syslog(LOG_WARNING, "load nft input fail: %s\n", strerror(ENOMEM));
-    return WHITELIST_LOAD_NFT_INPUT;
-  }
-  if (sets_listing_read(dir, config, logged ? static_cast<unsigned>(NFT_RUN_PRINT) : 0u, listing.get(), message) != 0 ||
+  json_doc listing;
+  if (sets_listing_read(dir, config, logged ? static_cast<unsigned>(NFT_RUN_PRINT) : 0u, &listing,
+                        message) != 0 ||
       set_header_find(listing.get(), config.set, ADDR_V4, &target->header4, message) != 0) {
     if (logged)
       syslog(LOG_WARNING, "load set %s %s %s unreadable: %s\n", config.family, config.table,

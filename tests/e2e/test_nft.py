@@ -37,7 +37,7 @@ def v4_hosts(count, second=10):
 
 NO_SUCH = "Error: No such file or directory"
 NO_SET = "no such set"
-CMD = re.compile(r"cmd:  nft (-t list sets table [a-z0-9]+ \w+|-f - < /tmp/quorvel-nft\.\w{6}/nft_input) > /tmp/quorvel-nft\.\w{6}/nft_output 2>&1\n")
+CMD = re.compile(r"cmd:  nft (-j -t list sets table [a-z0-9]+ \w+|-f - < /tmp/quorvel-nft\.\w{6}/nft_input) > /tmp/quorvel-nft\.\w{6}/nft_output 2>&1\n")
 
 # name: (sets, old elements (v4, v6), hosts, UCI section or None,
 #        lines expected among the warnings, elements after (v4, v6), stamp stored)

@@ -2,12 +2,14 @@
 // The nftables load's parsers on arbitrary bytes: each line an element;
 // what parses writes as a text that parses to the same range, and the
 // merged ranges are sorted, apart and cover exactly what the elements do.
-// The whole input also goes to the set header reader.
+// The whole input also goes to the set header reader as nft's JSON.
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 
+#include "lib/json_doc.h"
 #include "sync/nft/nft_element.h"
 #include "sync/nft/nft_ranges.h"
 #include "sync/nft/nft_set_header.h"
@@ -33,8 +35,14 @@ bool covered(const uint8_t (&address)[16], const addr_range *ranges, size_t coun
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string_view input(reinterpret_cast<const char *>(data), size);
-  nft_set_header header;
-  (void)nft_set_header_parse(input, "cdnwhite", &header);
+  if (size < INT_MAX) {
+    json_tokener *tokener = json_tokener_new();
+    if (tokener == nullptr) return 0;
+    json_doc listing(json_tokener_parse_ex(tokener, input.data(), static_cast<int>(size)));
+    json_tokener_free(tokener);
+    nft_set_header header;
+    if (listing) (void)nft_set_header_find(listing.get(), "cdnwhite", &header);
+  }
 
   addr_range ranges[MAX_RANGES];
   addr_range merged[MAX_RANGES];

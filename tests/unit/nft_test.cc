@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "lib/json_doc.h"
 #include "sync/nft/nft_config.h"
 #include "sync/nft/nft_element.h"
 #include "sync/nft/nft_input.h"
@@ -97,34 +98,59 @@ TEST(NftRanges, MergesOverlappingAndAdjacentIntoPrefixesOrRanges) {
   EXPECT_EQ(settled({"1.1.1.2", "1.1.1.1", "1.1.1.2"}, false), (list{"1.1.1.1", "1.1.1.2"}));
 }
 
-// The header of cdnwhite in a listing of table inet fw4 holding the set
-// blocks sets, as "<family> <interval> <size>" or the failure.
+// The header of cdnwhite in nft's JSON listing of table inet fw4 holding
+// the set objects sets, as "<family> <interval> <size>" or the failure.
 std::string header(const std::string &sets) {
+  const std::string listing =
+      R"({"nftables": [{"metainfo": {"version": "1.0.6", "release_name": "Lester Gooch #5", )"
+      R"("json_schema_version": 1}})" +
+      sets + "]}";
+  json_doc doc(json_tokener_parse(listing.c_str()));
+  if (!doc) return "not JSON";
   nft_set_header out{};
-  int result = nft_set_header_parse("table inet fw4 {\n" + sets + "}\n", "cdnwhite", &out);
+  int result = nft_set_header_find(doc.get(), "cdnwhite", &out);
   if (result != 0) return result == NFT_SET_MISSING ? "missing" : "unusable";
   return std::to_string(out.family) + (out.interval ? " interval " : " plain ") +
          std::to_string(out.size);
 }
 
 TEST(NftSetHeader, ReadsTheNamedSetsTypeFlagsAndSize) {
+  // The sets as nft 1.0.6 lists them (-j -t list sets table inet fw4).
   const std::pair<const char *, const char *> cases[] = {
-      {"\tset cdnwhite6 {\n\t\ttype ipv6_addr\n\t\tsize 9\n\t}\n\tset cdnwhite {\n\t\ttype "
-       "ipv4_addr\n\t\tsize 65535\n\t\tflags interval\n\t\tauto-merge\n\t}\n",
+      {R"(, {"set": {"family": "inet", "name": "cdnwhite6", "table": "fw4", "type": "ipv6_addr", )"
+       R"("handle": 2, "flags": ["interval"]}}, {"set": {"family": "inet", "name": "cdnwhite", )"
+       R"("table": "fw4", "type": "ipv4_addr", "handle": 1, "size": 65535, "flags": ["interval"]}})",
        "4 interval 65535"},
-      {"\tset cdnwhite {\n\t\ttype ipv6_addr\n\t}\n\tset b {\n\t\tsize 5\n\t\tflags "
-       "interval\n\t}\n",
+      {R"(, {"set": {"family": "inet", "name": "cdnwhite", "table": "fw4", "type": "ipv6_addr", )"
+       R"("handle": 3}})",
        "6 plain 0"},
-      {"\tset cdnwhite {\n\t\ttype ipv4_addr\n\t\tflags constant,interval\n\t}\n", "4 interval 0"},
-      {"\tset cdnwhite {\n\t\ttype ipv4_addr\n\t\tflags timeout\n\t}\n", "4 plain 0"},
+      {R"(, {"set": {"name": "cdnwhite", "type": "ipv4_addr", "flags": ["interval", "timeout"]}})",
+       "4 interval 0"},
+      {R"(, {"set": {"name": "cdnwhite", "type": "ipv4_addr", "flags": "interval"}})",
+       "4 interval 0"},
+      {R"(, {"set": {"name": "cdnwhite", "type": "ipv4_addr", "flags": ["timeout"]}})", "4 plain 0"},
       {"", "missing"},
-      {"\tset cdnwhite6 {\n\t\ttype ipv4_addr\n\t}\n", "missing"},
-      {"\tmap cdnwhite {\n\t\ttype ipv4_addr : verdict\n\t}\n", "missing"},
-      {"\tset cdnwhite {\n\t\ttype ether_addr\n\t}\n", "unusable"},
-      {"\tset cdnwhite {\n\t\ttypeof ip daddr\n\t}\n", "unusable"},
-      {"\tset cdnwhite {\n\t\ttype ipv4_addr\n\t\tsize 99999999999\n\t}\n", "unusable"},
+      {R"(, {"set": {"name": "cdnwhite6", "type": "ipv4_addr"}}, {"set": {"name": "cdnwhit"}})",
+       "missing"},
+      {R"(, {"map": {"name": "cdnwhite", "type": "ipv4_addr", "map": "verdict"}}, ["cdnwhite"])",
+       "missing"},
+      {R"(, {"set": {"name": "cdnwhite", "type": ["ipv4_addr", "inet_service"], "handle": 5}})",
+       "unusable"},
+      {R"(, {"set": {"name": "cdnwhite", "type": "ether_addr"}})", "unusable"},
+      {R"(, {"set": {"name": "cdnwhite"}})", "unusable"},
+      {R"(, {"set": {"name": "cdnwhite", "type": "ipv4_addr", "size": 4294967296}})", "unusable"},
+      {R"(, {"set": {"name": "cdnwhite", "type": "ipv4_addr", "size": 4294967295}})",
+       "4 plain 4294967295"},
+      {R"(, {"set": {"name": "cdnwhite", "type": "ipv4_addr", "size": -1}})", "unusable"},
+      {R"(, {"set": {"name": "cdnwhite", "type": "ipv4_addr", "size": "5"}})", "unusable"},
   };
   for (const auto &[sets, want] : cases) EXPECT_EQ(header(sets), want) << sets;
+  // Documents that are no listing hold no set.
+  for (const char *text : {"[]", R"({"nftables": {}})", R"({"nft": []})", "7"}) {
+    json_doc doc(json_tokener_parse(text));
+    nft_set_header out{};
+    EXPECT_EQ(nft_set_header_find(doc.get(), "cdnwhite", &out), NFT_SET_MISSING) << text;
+  }
 }
 
 TEST(NftInput, EveryElementOnceInBoundedLines) {

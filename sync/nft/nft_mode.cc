@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The nftables mode: the whole list replaces the content of the
 // firewall's sets in one nft transaction (sync/nft/nft_load.h); its check
-// probes the sets for the list's first elements (sync/nft/nft_probe.h).
+// asks whether the sets are empty (sync/nft/nft_probe.h).
 #include "sync/load_mode.h"
 #include "sync/nft/nft_load.h"
 #include "sync/nft/nft_probe.h"

@@ -10,6 +10,7 @@
 #include "sync/core/load_status.h"
 #include "sync/core/scratch_dir.h"
 #include "sync/nft/nft_config.h"
+#include "sync/nft/nft_netlink.h"
 #include "sync/nft/nft_tool.h"
 
 namespace {
@@ -64,6 +65,22 @@ int sets_present(const scratch_dir &dir, const nft_config &config) {
   return nft_says_missing(message) ? LOAD_CHECK_MISSING : LOAD_CHECK_HOLDS;
 }
 
+// The check asked of the kernel: whether each set that the list has
+// elements for holds any (the IPv4 set's presence alone for an empty
+// list). LOAD_CHECK_*, or -2 when the kernel could not be asked.
+int fill_check(const nft_config &config, bool with4, bool with6) {
+  const int fill4 = with4 || !with6 ? nft_set_fill_ask(config.family, config.table, config.set)
+                                    : NFT_SET_FILLED;
+  if (fill4 == NFT_SET_UNASKED) return -2;
+  if (fill4 == NFT_SET_GONE) return with6 && !with4 ? LOAD_CHECK_HOLDS : LOAD_CHECK_MISSING;
+  if (with4 && fill4 == NFT_SET_EMPTY) return LOAD_CHECK_LACKS;
+  if (!with6) return LOAD_CHECK_HOLDS;
+  // A missing IPv6 set leaves the IPv6 addresses out of every load.
+  const int fill6 = nft_set_fill_ask(config.family, config.table, config.set6);
+  if (fill6 == NFT_SET_UNASKED) return -2;
+  return fill6 == NFT_SET_EMPTY ? LOAD_CHECK_LACKS : LOAD_CHECK_HOLDS;
+}
+
 }  // namespace
 
 int nft_whitelist_check(const load_list &list) {
@@ -72,6 +89,9 @@ int nft_whitelist_check(const load_list &list) {
   if (nft_config_load(&config, &bad) != 0) return LOAD_CHECK_HOLDS;
   const char *first4 = first_of(list, LOAD_V4);
   const char *first6 = config.set6[0] != '\0' ? first_of(list, LOAD_V6) : nullptr;
+  const int filled = fill_check(config, first4 != nullptr, first6 != nullptr);
+  if (filled != -2) return filled;
+  // Without the kernel's word, nft probes the first elements.
   scratch_dir dir;
   if (dir.make(SCRATCH_PARENT, SCRATCH_PREFIX) != 0) return LOAD_CHECK_HOLDS;
   char lines[2 * LINE_SIZE] = "";

@@ -6,12 +6,13 @@ whole list in one `nft -f` transaction."""
 import json
 import os
 import re
+import shutil
 import unittest
 
 import test_recovery
 
-from daemon_case import (DaemonTestCase, TIMESTAMP_FILE, WARNING, WHITELIST_FILE, Sandbox,
-                         whitelist)
+from daemon_case import (DAEMON_FOREIGN, DaemonTestCase, TIMESTAMP_FILE, WARNING, WHITELIST_FILE,
+                         Sandbox, whitelist)
 
 # firewall4's sets for `config ipset` sections: match dest_net gives an
 # interval set with auto-merge, match dest_ip a plain one; maxelem a size.
@@ -227,10 +228,19 @@ class NftLoad(DaemonTestCase):
                 warnings.index("config load success:\n"))
             self.assertEqual(self.elements("cdnwhite"), ["1.2.3.4"])
             self.assertEqual(self.elements("cdnwhite6"), v6)
-        # A filled set costs only the probe.
+        # A filled set costs only the check: the kernel is asked over
+        # netlink, which qemu-user does not carry for a foreign daemon, and
+        # then nft probes.
+        wrapper = os.path.join(self.sb.bin, "nft")
+        Sandbox._write_executable(
+            wrapper, f'#!/bin/sh\necho "$*" >> /tmp/nft-runs\nexec {shutil.which("nft")} "$@"\n')
         again = self.sb.run()
+        os.unlink(wrapper)
         self.assertNotIn("config load success:\n", again.texts(WARNING))
         self.assertNotIn("cmd:  nft", again.stdout)
+        runs = (self.sb.read("/tmp/nft-runs") or b"").decode().splitlines()
+        self.assertEqual(bool(runs), DAEMON_FOREIGN, runs)
+        self.assertTrue(all(run == "-f -" for run in runs), runs)
         # A set or table gone is left alone, and said so.
         for script in ("delete set inet fw4 cdnwhite\n", "delete table inet fw4\n"):
             self.nft(script)

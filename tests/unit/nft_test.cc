@@ -2,6 +2,10 @@
 // The pure pieces of the nftables load: elements, ranges, the set header,
 // the input and the UCI section.
 #include <gtest/gtest.h>
+#include <linux/netfilter.h>
+#include <linux/netfilter/nf_tables.h>
+#include <linux/netfilter/nfnetlink.h>
+#include <linux/netlink.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -14,6 +18,7 @@
 #include "sync/nft/nft_config.h"
 #include "sync/nft/nft_element.h"
 #include "sync/nft/nft_input.h"
+#include "sync/nft/nft_netlink.h"
 #include "sync/nft/nft_ranges.h"
 #include "sync/nft/nft_set_header.h"
 #include "sync/nft/nft_tool.h"
@@ -151,6 +156,82 @@ TEST(NftSetHeader, ReadsTheNamedSetsTypeFlagsAndSize) {
     nft_set_header out{};
     EXPECT_EQ(nft_set_header_find(doc.get(), "cdnwhite", &out), NFT_SET_MISSING) << text;
   }
+}
+
+// One netlink message as the kernel sends it, numbered by its own headers.
+std::string message(uint16_t type, uint32_t seq, const std::string &payload) {
+  nlmsghdr header{};
+  header.nlmsg_len = static_cast<uint32_t>(NLMSG_HDRLEN + payload.size());
+  header.nlmsg_type = type;
+  header.nlmsg_seq = seq;
+  std::string out(reinterpret_cast<const char *>(&header), sizeof header);
+  out += payload;
+  out.resize(NLMSG_ALIGN(out.size()), '\0');
+  return out;
+}
+
+std::string attribute(uint16_t type, const std::string &payload) {
+  nlattr header{static_cast<uint16_t>(NLA_HDRLEN + payload.size()), type};
+  std::string out(reinterpret_cast<const char *>(&header), sizeof header);
+  out += payload;
+  out.resize(NLA_ALIGN(out.size()), '\0');
+  return out;
+}
+
+// A part of a set's element dump: table, set, and the element list
+// holding elements (each a key of 4 bytes).
+std::string elements_part(uint32_t seq, int elements) {
+  std::string list;
+  for (int i = 0; i < elements; ++i)
+    list += attribute(NFTA_LIST_ELEM | NLA_F_NESTED,
+                      attribute(NFTA_SET_ELEM_KEY | NLA_F_NESTED,
+                                attribute(NFTA_DATA_VALUE, std::string("\x0a\0\0\x01", 4))));
+  const nfgenmsg generic{NFPROTO_INET, NFNETLINK_V0, 0};
+  return message((NFNL_SUBSYS_NFTABLES << 8) | NFT_MSG_NEWSETELEM, seq,
+                 std::string(reinterpret_cast<const char *>(&generic), sizeof generic) +
+                     attribute(NFTA_SET_ELEM_LIST_TABLE, std::string("fw4", 4)) +
+                     attribute(NFTA_SET_ELEM_LIST_SET, std::string("cdnwhite", 9)) +
+                     attribute(NFTA_SET_ELEM_LIST_ELEMENTS | NLA_F_NESTED, list));
+}
+
+std::string error(uint32_t seq, int code) {
+  nlmsgerr body{};
+  body.error = code;
+  return message(NLMSG_ERROR, seq, std::string(reinterpret_cast<const char *>(&body), sizeof body));
+}
+
+TEST(NftSetFill, ReadsTheKernelsReplyToAnElementDump) {
+  const uint32_t seq = 77;
+  const std::string done = message(NLMSG_DONE, seq, std::string(4, '\0'));
+  const std::string filled = elements_part(seq, 3);
+  const std::pair<std::string, int> cases[] = {
+      {done, NFT_SET_EMPTY},
+      {elements_part(seq, 0) + done, NFT_SET_EMPTY},
+      {elements_part(seq, 0), 2},  // an empty part: read on
+      {filled, NFT_SET_FILLED},
+      {elements_part(seq, 1) + done, NFT_SET_FILLED},
+      // Cut by the receive buffer inside the element list.
+      {filled.substr(0, filled.size() - 10), NFT_SET_FILLED},
+      {error(seq, -ENOENT), NFT_SET_GONE},
+      {error(seq, -EPERM), NFT_SET_UNASKED},
+      {error(seq, -ENOENT).substr(0, NLMSG_HDRLEN + 2), NFT_SET_UNASKED},
+      // Another request's parts tell nothing.
+      {elements_part(seq + 1, 2) + error(seq + 1, -ENOENT), 2},
+      {elements_part(seq + 1, 2) + done, NFT_SET_EMPTY},
+      {std::string(3, '\0'), 2},
+      {message(NLMSG_DONE, seq, "").substr(0, 8) + std::string(8, '\0'), 2},
+  };
+  for (const auto &[reply, want] : cases)
+    EXPECT_EQ(nft_set_fill_reply(reinterpret_cast<const unsigned char *>(reply.data()),
+                                 reply.size(), seq),
+              want)
+        << ::testing::PrintToString(reply);
+  // A header that claims less than itself ends the reading.
+  std::string broken = done;
+  broken[0] = 4;
+  EXPECT_EQ(nft_set_fill_reply(reinterpret_cast<const unsigned char *>(broken.data()),
+                               broken.size(), seq),
+            NFT_SET_UNASKED);
 }
 
 TEST(NftInput, EveryElementOnceInBoundedLines) {

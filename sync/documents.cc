@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <utility>
 
 #include "sync/json_file.h"
 
@@ -24,6 +25,13 @@ int timestamp_file_read(const char *path, char *buffer, size_t size) {
 }
 
 int response_summary_read(const char *path, int32_t *enabled_out, char *buffer, size_t size) {
+  json_doc doc;
+  return response_summary_parse(path, &doc, enabled_out, buffer, size);
+}
+
+int response_summary_parse(const char *path, json_doc *doc, int32_t *enabled_out, char *buffer,
+                           size_t size) {
+  doc->reset();
   if (path == nullptr || enabled_out == nullptr || buffer == nullptr || size == 0) return -1;
   if (access(path, F_OK) != 0) {
     syslog(LOG_WARNING, "response file lost.\n");
@@ -46,5 +54,6 @@ int response_summary_read(const char *path, int32_t *enabled_out, char *buffer, 
   json_object *stamp = json_object_object_get(data, "updateTime");
   if (stamp == nullptr) return -1;
   snprintf(buffer, size, "%s", json_object_get_string(stamp));
+  *doc = std::move(root);
   return 0;
 }

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "lib/json_doc.h"
+
 // Copies the top-level "updateTime" of the timestamp file at path into
 // buffer (text form, truncated to size with its NUL). 0 on success; -1 when
 // the file is missing (logged), not JSON or without "updateTime".
@@ -18,3 +20,9 @@
 // 0 on success, -1 otherwise (only a missing file is logged).
 [[nodiscard]] int response_summary_read(const char *path, int32_t *enabled_out, char *buffer,
                                         size_t size);
+
+// response_summary_read, with *doc owning the parsed document on success
+// (empty otherwise): the cycle's check and load read the same document
+// without parsing the answer again.
+[[nodiscard]] int response_summary_parse(const char *path, json_doc *doc, int32_t *enabled_out,
+                                         char *buffer, size_t size);

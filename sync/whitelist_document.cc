@@ -54,7 +54,19 @@ int whitelist_document_read(const char *path, const cdn_state *state, json_doc *
     syslog(LOG_WARNING, "load filename not exist\n");
     return WHITELIST_LOAD_ARG;
   }
-  int code = whitelist_document_peek(path, doc, hosts);
+  *doc = json_file_parse(path);
+  int code = whitelist_document_check(doc->get(), state, hosts);
+  if (code != WHITELIST_LOAD_OK) doc->reset();
+  return code;
+}
+
+int whitelist_document_check(json_object *root, const cdn_state *state, json_object **hosts) {
+  *hosts = nullptr;
+  if (state == nullptr) {
+    syslog(LOG_WARNING, "load arg empty\n");
+    return WHITELIST_LOAD_ARG;
+  }
+  int code = whitelist_document_hosts(root, hosts);
   if (code != WHITELIST_LOAD_OK) {
     syslog(LOG_WARNING, "%s", failure_message(code));
     syslog(LOG_WARNING, "load return %d\n", code);
@@ -64,10 +76,14 @@ int whitelist_document_read(const char *path, const cdn_state *state, json_doc *
 
 int whitelist_document_peek(const char *path, json_doc *doc, json_object **hosts) {
   *doc = json_file_parse(path);
-  int code = fields_check(doc->get(), hosts);
-  if (code != WHITELIST_LOAD_OK) {
-    doc->reset();
-    *hosts = nullptr;
-  }
+  int code = whitelist_document_hosts(doc->get(), hosts);
+  if (code != WHITELIST_LOAD_OK) doc->reset();
+  return code;
+}
+
+int whitelist_document_hosts(json_object *root, json_object **hosts) {
+  *hosts = nullptr;
+  int code = fields_check(root, hosts);
+  if (code != WHITELIST_LOAD_OK) *hosts = nullptr;
   return code;
 }

@@ -20,3 +20,12 @@
 // The same checks of the document at path, without a line on any outcome:
 // 0 with *doc and *hosts set as above, or the negative code.
 [[nodiscard]] int whitelist_document_peek(const char *path, json_doc *doc, json_object **hosts);
+
+// The field checks of whitelist_document_read over root, the document
+// parsed already (null: not JSON), with the same lines on failure: 0 with
+// *hosts borrowing the host value from root, or the negative code.
+[[nodiscard]] int whitelist_document_check(json_object *root, const cdn_state *state,
+                                           json_object **hosts);
+
+// The same checks without a line on any outcome.
+[[nodiscard]] int whitelist_document_hosts(json_object *root, json_object **hosts);

@@ -3,6 +3,8 @@
 // build's load mode (sync/load_mode.h).
 #pragma once
 
+#include <json-c/json.h>
+
 #include "sync/cdn_state.h"
 #include "sync/core/load_list.h"
 #include "sync/core/load_status.h"
@@ -18,6 +20,12 @@
 // that the set holds after a successful load.
 [[nodiscard]] int whitelist_load_list(const char *path, const cdn_state *state, load_list *loaded);
 
+// whitelist_load_list over the answer document parsed already (answer,
+// borrowed; null: not JSON): the same checks from the document's fields on,
+// and the same lines.
+[[nodiscard]] int whitelist_answer_load(json_object *answer, const cdn_state *state,
+                                        load_list *loaded);
+
 // The mode's check of the set against the list that the answer document at
 // path would load: LOAD_CHECK_LACKS when the set exists but lacks it (the
 // firewall created it afresh, empty: a reboot or a firewall restart),
@@ -25,3 +33,6 @@
 // LOAD_CHECK_HOLDS (also for an unreadable answer or nothing to load).
 // Prints nothing on standard output, logs nothing.
 [[nodiscard]] int whitelist_set_needs_refill(const char *path);
+
+// whitelist_set_needs_refill over the answer document parsed already.
+[[nodiscard]] int whitelist_answer_needs_refill(json_object *answer);

@@ -106,7 +106,9 @@ int whitelist_fetch(cdn_state *state) {
   }
 
   int32_t enabled = 0;
-  if (response_summary_read(WHITELIST_FILE, &enabled, stamp, sizeof stamp) != 0) {
+  // Parsed once: the check and the load below read the same document.
+  json_doc answer;
+  if (response_summary_parse(WHITELIST_FILE, &answer, &enabled, stamp, sizeof stamp) != 0) {
     syslog(LOG_WARNING, "server respones parse error.\n");
     return -1;
   }
@@ -129,7 +131,7 @@ int whitelist_fetch(cdn_state *state) {
     // firewall restart) is loaded again, or the set stays empty until the
     // service publishes a new list.
     const int check =
-        set_holds_kept ? LOAD_CHECK_HOLDS : whitelist_set_needs_refill(WHITELIST_FILE);
+        set_holds_kept ? LOAD_CHECK_HOLDS : whitelist_answer_needs_refill(answer.get());
     if (check != LOAD_CHECK_LACKS) {
       syslog(LOG_WARNING, "config not change\n");
       // Nothing creates the set: say so, or an empty firewall looks served.
@@ -142,7 +144,9 @@ int whitelist_fetch(cdn_state *state) {
   }
   // A failed load keeps the stored stamp, so the next run loads again.
   load_list loaded;
-  if (whitelist_load_list(WHITELIST_FILE, state, &loaded) != 0) return 0;
+  const int code = whitelist_answer_load(answer.get(), state, &loaded);
+  answer.reset();  // the set holds the list now: the document's memory goes
+  if (code != 0) return 0;
   // Kept before the stamp is stored, so the kept file is never older.
   whitelist_keep(KEPT_FILE, stamp, loaded);
   load_list_clear(&loaded);

@@ -18,7 +18,19 @@ class Documents : public ::testing::Test {
   int summary(const std::string &body, int32_t *enabled, std::string *stamp) {
     dir.write("answer", body);
     char buffer[64] = {};
-    int result = response_summary_read(dir.file("answer").c_str(), enabled, buffer, sizeof buffer);
+    json_doc doc(json_object_new_object());  // one left from before goes
+    int result =
+        response_summary_parse(dir.file("answer").c_str(), &doc, enabled, buffer, sizeof buffer);
+    // The answer's own document is handed on exactly when its summary holds.
+    EXPECT_EQ(doc != nullptr, result == 0) << body;
+    if (doc) {
+      EXPECT_NE(json_object_object_get(doc.get(), "data"), nullptr) << body;
+    }
+    char again[64] = {};
+    int32_t enabled_again = -1;
+    EXPECT_EQ(response_summary_read(dir.file("answer").c_str(), &enabled_again, again, sizeof again),
+              result);
+    EXPECT_STREQ(again, buffer);
     *stamp = buffer;
     return result;
   }

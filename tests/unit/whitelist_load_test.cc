@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <syslog.h>
 
+#include "lib/json_doc.h"
+
 #include "tests/support/fake_tool.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"
@@ -103,3 +105,41 @@ TEST_F(WhitelistLoad, EveryPrefixIsRefusedWithoutTouchingTheSet) {
 }
 
 }  // namespace
+
+namespace {
+
+// The lines a load logged, each as "<priority> <text>".
+std::string logged() {
+  std::string lines;
+  for (const captured_line &line : log_capture_lines())
+    lines += std::to_string(line.priority) + " " + line.text;
+  return lines;
+}
+
+}  // namespace
+
+// The cycle hands the load the answer it parsed for its summary: the same
+// checks, lines and set commands as a load from the file.
+TEST_F(WhitelistLoad, AParsedAnswerLoadsAsItsFile) {
+  for (const char *body :
+       {"{\"code\":0,\"data\":{\"updateTime\":\"2\",\"config\":{\"host\":[\"1.2.3.4\",\"x\"]}}}",
+        "not json", "{\"code\":1,\"data\":{}}", "{\"code\":0,\"data\":{\"updateTime\":\"1\"}}"}) {
+    log_capture_clear();
+    const std::string before = ipset.calls();
+    const int from_file = load(body);
+    const std::string file_lines = logged();
+    const std::string file_calls = ipset.calls().substr(before.size());
+    log_capture_clear();
+    json_doc answer(json_tokener_parse(body));
+    load_list loaded;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(whitelist_answer_load(answer.get(), &state, &loaded), from_file) << body;
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(logged(), file_lines) << body;
+    EXPECT_EQ(ipset.calls().substr(before.size() + file_calls.size()), file_calls) << body;
+  }
+  log_capture_clear();
+  load_list loaded;
+  EXPECT_EQ(whitelist_answer_load(nullptr, nullptr, &loaded), WHITELIST_LOAD_ARG);
+  EXPECT_EQ(log_capture_count(LOG_WARNING, "load arg empty\n"), 1);
+}

@@ -19,6 +19,7 @@
 #include "sync/nft/nft_config.h"
 #include "sync/nft/nft_element.h"
 #include "sync/nft/nft_input.h"
+#include "sync/nft/nft_netlink.h"
 #include "sync/nft/nft_ranges.h"
 #include "sync/nft/nft_set_header.h"
 #include "sync/nft/nft_tool.h"
@@ -71,19 +72,6 @@ int sets_listing_read(const scratch_dir &dir, const nft_config &config, unsigned
   return 0;
 }
 
-// The header of set from listing, of the family wanted. 0, or -1 with the
-// reason in message.
-int set_header_find(json_object *listing, const char *set, int family, nft_set_header *header,
-                    char (&message)[NFT_MESSAGE_SIZE]) {
-  int found = nft_set_header_find(listing, set, header);
-  if (found == 0 && header->family == family) return 0;
-  snprintf(message, sizeof message, "%s",
-           found == NFT_SET_MISSING ? "no such set"
-           : family == ADDR_V4      ? "not a set of type ipv4_addr"
-                                    : "not a set of type ipv6_addr");
-  return -1;
-}
-
 // The configuration into target->config, its stat line logged (a load's
 // first lines). 0, or WHITELIST_LOAD_NFT_SET.
 int config_take(load_lines lines, nft_target *target) {
@@ -99,25 +87,44 @@ int config_take(load_lines lines, nft_target *target) {
   return WHITELIST_LOAD_OK;
 }
 
+// The header of set of the family wanted, from the kernel; where it
+// cannot be asked or the set will not do, from nft's listing (read once
+// into *listing), whose message tells why. 0, or -1 with the reason in
+// message.
+int set_header_take(const scratch_dir &dir, const nft_config &config, unsigned flags,
+                    const char *set, int family, json_doc *listing, nft_set_header *header,
+                    char (&message)[NFT_MESSAGE_SIZE]) {
+  if (nft_set_header_ask(config.family, config.table, set, header) == 0 && header->family == family)
+    return 0;
+  if (!*listing && sets_listing_read(dir, config, flags, listing, message) != 0) return -1;
+  const int found = nft_set_header_find(listing->get(), set, header);
+  if (found == 0 && header->family == family) return 0;
+  snprintf(message, sizeof message, "%s",
+           found == NFT_SET_MISSING ? "no such set"
+           : family == ADDR_V4      ? "not a set of type ipv4_addr"
+                                    : "not a set of type ipv6_addr");
+  return -1;
+}
+
 // The sets' types into target (the configuration read): 0, or a negative
-// whitelist_load code. A load prints its nft command line; a quiet read
-// prints and logs nothing.
+// whitelist_load code. A load prints nft's command line where nft lists
+// the sets; a quiet read prints and logs nothing.
 int sets_take(const scratch_dir &dir, load_lines lines, nft_target *target) {
   const bool logged = lines == load_lines::LOGGED;
   const nft_config &config = target->config;
+  const unsigned flags = logged ? static_cast<unsigned>(NFT_RUN_PRINT) : 0u;
   char message[NFT_MESSAGE_SIZE];
   json_doc listing;
-  if (sets_listing_read(dir, config, logged ? static_cast<unsigned>(NFT_RUN_PRINT) : 0u, &listing,
-                        message) != 0 ||
-      set_header_find(listing.get(), config.set, ADDR_V4, &target->header4, message) != 0) {
+  if (set_header_take(dir, config, flags, config.set, ADDR_V4, &listing, &target->header4,
+                      message) != 0) {
     if (logged)
       syslog(LOG_WARNING, "load set %s %s %s unreadable: %s\n", config.family, config.table,
              config.set, message);
     return WHITELIST_LOAD_NFT_SET;
   }
   target->with_v6 = config.set6[0] != '\0';
-  if (target->with_v6 &&
-      set_header_find(listing.get(), config.set6, ADDR_V6, &target->header6, message) != 0) {
+  if (target->with_v6 && set_header_take(dir, config, flags, config.set6, ADDR_V6, &listing,
+                                         &target->header6, message) != 0) {
     if (logged)
       syslog(LOG_WARNING, "load set %s %s %s unreadable, IPv6 addresses left out: %s\n",
              config.family, config.table, config.set6, message);

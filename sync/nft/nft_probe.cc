@@ -69,8 +69,8 @@ int sets_present(const scratch_dir &dir, const nft_config &config) {
 // elements for holds any (the IPv4 set's presence alone for an empty
 // list). LOAD_CHECK_*, or -2 when the kernel could not be asked.
 int fill_check(const nft_config &config, bool with4, bool with6) {
-  const int fill4 = with4 || !with6 ? nft_set_fill_ask(config.family, config.table, config.set)
-                                    : NFT_SET_FILLED;
+  const int fill4 =
+      with4 || !with6 ? nft_set_fill_ask(config.family, config.table, config.set) : NFT_SET_FILLED;
   if (fill4 == NFT_SET_UNASKED) return -2;
   if (fill4 == NFT_SET_GONE) return with6 && !with4 ? LOAD_CHECK_HOLDS : LOAD_CHECK_MISSING;
   if (with4 && fill4 == NFT_SET_EMPTY) return LOAD_CHECK_LACKS;

@@ -9,8 +9,9 @@
 #include "sync/core/load_list.h"
 
 // LOAD_CHECK_LACKS when a configured set that list has elements for exists
-// but is empty (or, probed by nft, lacks the first element of its family), LOAD_CHECK_MISSING when the table or the
-// IPv4 set does not exist, LOAD_CHECK_HOLDS otherwise (an empty list, an
-// invalid configuration, a probe nft refused for another reason). Nothing
-// on standard output or in the log.
+// but is empty (or, probed by nft, lacks the first element of its family),
+// LOAD_CHECK_MISSING when the table or the IPv4 set does not exist,
+// LOAD_CHECK_HOLDS otherwise (an empty list, an invalid configuration, a
+// probe nft refused for another reason). Nothing on standard output or in
+// the log.
 [[nodiscard]] int nft_whitelist_check(const load_list &list);

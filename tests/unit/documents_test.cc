@@ -28,8 +28,9 @@ class Documents : public ::testing::Test {
     }
     char again[64] = {};
     int32_t enabled_again = -1;
-    EXPECT_EQ(response_summary_read(dir.file("answer").c_str(), &enabled_again, again, sizeof again),
-              result);
+    EXPECT_EQ(
+        response_summary_read(dir.file("answer").c_str(), &enabled_again, again, sizeof again),
+        result);
     EXPECT_STREQ(again, buffer);
     *stamp = buffer;
     return result;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The pure pieces of the nftables load: elements, ranges, the set header,
 // the input and the UCI section.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <linux/netfilter.h>
 #include <linux/netfilter/nf_tables.h>
@@ -133,7 +134,8 @@ TEST(NftSetHeader, ReadsTheNamedSetsTypeFlagsAndSize) {
        "4 interval 0"},
       {R"(, {"set": {"name": "cdnwhite", "type": "ipv4_addr", "flags": "interval"}})",
        "4 interval 0"},
-      {R"(, {"set": {"name": "cdnwhite", "type": "ipv4_addr", "flags": ["timeout"]}})", "4 plain 0"},
+      {R"(, {"set": {"name": "cdnwhite", "type": "ipv4_addr", "flags": ["timeout"]}})",
+       "4 plain 0"},
       {"", "missing"},
       {R"(, {"set": {"name": "cdnwhite6", "type": "ipv4_addr"}}, {"set": {"name": "cdnwhit"}})",
        "missing"},
@@ -232,6 +234,63 @@ TEST(NftSetFill, ReadsTheKernelsReplyToAnElementDump) {
   EXPECT_EQ(nft_set_fill_reply(reinterpret_cast<const unsigned char *>(broken.data()),
                                broken.size(), seq),
             NFT_SET_UNASKED);
+}
+
+std::string be32(uint32_t value) {
+  const uint32_t big = htonl(value);
+  return std::string(reinterpret_cast<const char *>(&big), sizeof big);
+}
+
+// The kernel's answer to a request for one set: its attributes after the
+// table and the name.
+std::string set_message(uint32_t seq, const std::string &attributes) {
+  const nfgenmsg generic{NFPROTO_INET, NFNETLINK_V0, 0};
+  return message((NFNL_SUBSYS_NFTABLES << 8) | NFT_MSG_NEWSET, seq,
+                 std::string(reinterpret_cast<const char *>(&generic), sizeof generic) +
+                     attribute(NFTA_SET_TABLE, std::string("fw4", 4)) +
+                     attribute(NFTA_SET_NAME, std::string("cdnwhite", 9)) + attributes);
+}
+
+TEST(NftSetHeaderAsk, ReadsTheKernelsSet) {
+  const uint32_t seq = 9;
+  const std::string ipv4 = attribute(NFTA_SET_KEY_TYPE, be32(7));
+  const std::string ipv6 = attribute(NFTA_SET_KEY_TYPE, be32(8));
+  const std::string size =
+      attribute(NFTA_SET_DESC | NLA_F_NESTED, attribute(NFTA_SET_DESC_SIZE, be32(65535)));
+  const std::string interval = attribute(NFTA_SET_FLAGS, be32(NFT_SET_INTERVAL | NFT_SET_TIMEOUT));
+  const std::string whole =
+      set_message(seq, interval + ipv4 + attribute(NFTA_SET_KEY_LEN, be32(4)) + size);
+  const std::pair<std::string, std::string> cases[] = {
+      {whole, "4 interval 65535"},
+      // The kernel leaves out flags that are all clear.
+      {set_message(seq, ipv6), "6 plain 0"},
+      {set_message(seq, attribute(NFTA_SET_FLAGS, be32(NFT_SET_CONSTANT)) + ipv4), "4 plain 0"},
+      {set_message(seq, attribute(NFTA_SET_FLAGS, be32(NFT_SET_MAP)) + ipv4), "missing"},
+      {set_message(seq, attribute(NFTA_SET_FLAGS, be32(NFT_SET_OBJECT)) + ipv4), "missing"},
+      // A concatenation's key type is its parts' types shifted together.
+      {set_message(seq, attribute(NFTA_SET_KEY_TYPE, be32((7 << 6) | 13))), "unusable"},
+      {set_message(seq, attribute(NFTA_SET_KEY_TYPE, be32(9))), "unusable"},
+      {set_message(seq, interval), "unasked"},
+      {set_message(seq, attribute(NFTA_SET_KEY_TYPE, std::string(2, '\0'))), "unasked"},
+      {whole.substr(0, whole.size() - 4), "unasked"},
+      {error(seq, -ENOENT), "missing"},
+      {error(seq, -EPERM), "unasked"},
+      {set_message(seq + 1, ipv4) + error(seq + 1, -ENOENT), "read on"},
+  };
+  for (const auto &[reply, want] : cases) {
+    nft_set_header out{};
+    const int said = nft_set_header_reply(reinterpret_cast<const unsigned char *>(reply.data()),
+                                          reply.size(), seq, &out);
+    const std::string got = said == 0 ? std::to_string(out.family) +
+                                            (out.interval ? " interval " : " plain ") +
+                                            std::to_string(out.size)
+                            : said == NFT_SET_MISSING  ? "missing"
+                            : said == NFT_SET_UNUSABLE ? "unusable"
+                            : said == NFT_SET_UNASKED  ? "unasked"
+                            : said == 2                ? "read on"
+                                                       : std::to_string(said);
+    EXPECT_EQ(got, want) << ::testing::PrintToString(reply);
+  }
 }
 
 TEST(NftInput, EveryElementOnceInBoundedLines) {

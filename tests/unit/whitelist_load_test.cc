@@ -5,7 +5,6 @@
 #include <syslog.h>
 
 #include "lib/json_doc.h"
-
 #include "tests/support/fake_tool.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/temp_dir.h"

@@ -2,7 +2,8 @@
 // The nftables load's parsers on arbitrary bytes: each line an element;
 // what parses writes as a text that parses to the same range, and the
 // merged ranges are sorted, apart and cover exactly what the elements do.
-// The whole input also goes to the set header reader as nft's JSON.
+// The whole input also goes to the set header reader as nft's JSON, and to
+// the readers of the kernel's netlink replies.
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 
 #include "lib/json_doc.h"
 #include "sync/nft/nft_element.h"
+#include "sync/nft/nft_netlink.h"
 #include "sync/nft/nft_ranges.h"
 #include "sync/nft/nft_set_header.h"
 #include "tests/fuzz/fuzz_target.h"
@@ -35,6 +37,9 @@ bool covered(const uint8_t (&address)[16], const addr_range *ranges, size_t coun
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string_view input(reinterpret_cast<const char *>(data), size);
+  nft_set_header asked{};
+  (void)nft_set_header_reply(data, size, 0, &asked);
+  (void)nft_set_fill_reply(data, size, 0);
   if (size < INT_MAX) {
     json_tokener *tokener = json_tokener_new();
     if (tokener == nullptr) return 0;

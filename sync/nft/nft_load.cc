@@ -15,7 +15,6 @@
 #include "lib/json_doc.h"
 #include "lib/text.h"
 #include "sync/core/load_status.h"
-#include "sync/core/tool_output.h"
 #include "sync/nft/nft_config.h"
 #include "sync/nft/nft_element.h"
 #include "sync/nft/nft_input.h"
